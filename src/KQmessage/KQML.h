@@ -36,9 +36,20 @@ class TKQstructure {
   TKQstructure& operator=(const TKQstructure& other);
   ~TKQstructure();
 
-  /// Parses one value at `cursor` and advances past it; throws Error on malformed text.
+  /// Lists nested deeper than this are refused by Parse.
+  static constexpr int kMaxParseDepth = 1000;
+
+  /// Parses one value at `cursor` and advances past it. Malformed text throws
+  /// Error with "(error :type invalid-message :reason <r>)", where <r> is
+  /// special-character-unexpected or end-of-text (a word is missing; the parser
+  /// then also writes "special character unexpected" and a line end on standard
+  /// error), keyword-expected (a list item is neither ":" nor ")"),
+  /// unterminated-list (the text ends inside a list) or nesting-too-deep (more
+  /// than kMaxParseDepth nested lists). The cursor is left where the fault was
+  /// found; nothing past the text's end is read.
   static std::unique_ptr<TKQstructure> Parse(const char*& cursor);
-  /// Parse, then only separators may remain.
+  /// Parse, then only separators may remain; anything else throws Error with
+  /// "(error :type invalid-message :reason text-after-message)".
   static std::unique_ptr<TKQstructure> FromText(const char*& cursor);
   /// A new "(error :type <type>)".
   static std::unique_ptr<TKQstructure> MakeError(const char* type);
