@@ -51,6 +51,8 @@ class TConnectedConnections : public TBasicConnections {
   std::vector<double*> index_weights;
 
  private:
+  /// A matrix with an empty block, for Clone: the new owner's layers are not consulted.
+  TConnectedConnections(TBasicNetwork* network, int fromLayer, int toLayer, int);
   /// Allocates a zeroed block of the given shape and points the row table at it.
   void Reshape(int nFrom, int nTo);
   /// Address of the stored weight f -> t, or of a zeroed scratch weight for an arc the block

@@ -56,6 +56,8 @@ class TPrunedConnections : public TBasicConnections {
   std::vector<unsigned char*> index_masks;
 
  private:
+  /// A matrix with an empty block, for Clone: the new owner's layers are not consulted.
+  TPrunedConnections(TBasicNetwork* network, int fromLayer, int toLayer, int);
   /// Allocates blocks of the given shape (weights 0.0, flags `flags`) and points the row tables.
   void Reshape(int nFrom, int nTo, unsigned char flags);
   /// Whether the block holds arc f -> t; arcs it does not hold count as absent.
