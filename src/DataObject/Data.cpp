@@ -92,7 +92,8 @@ void Data::GetCurrentRow(double* inputs, double* outputs, TLabelList** labels) {
       }
     }
   }
-  if (labels != nullptr) *labels = MbrFlgLabels ? &MbrDyaLabels[static_cast<std::size_t>(row)] : nullptr;
+  if (labels != nullptr)
+    *labels = MbrFlgLabels ? &MbrDyaLabels[static_cast<std::size_t>(row)] : nullptr;
 }
 
 void Data::GetNextRow(double* inputs, double* outputs, TLabelList** labels) {
@@ -222,8 +223,7 @@ void Data::AppendLabel(int row, double value, const char* text) {
   ++MbrLngChanges;
 }
 
-void Data::SetRow(int row, const double* inputs, const double* outputs,
-                  const TLabelList* labels) {
+void Data::SetRow(int row, const double* inputs, const double* outputs, const TLabelList* labels) {
   if (!IsValidRow(row)) Fail(kInvalidRow, "Data::SetRow");
   if (MbrFlgLabels) {
     TLabelList& own = MbrDyaLabels[static_cast<std::size_t>(row)];
@@ -266,8 +266,7 @@ void Data::GetOutputRow(int row, double* out, int n, const int* cols) const {
   }
 }
 
-void Data::GetBlock(double* const* inputs, double* const* outputs, int from, int to,
-                    int* n) const {
+void Data::GetBlock(double* const* inputs, double* const* outputs, int from, int to, int* n) const {
   if (!IsValidRow(from)) {
     if (n != nullptr) *n = 0;
     Fail(kBlockFault, "Data::GetBlock");
