@@ -43,7 +43,7 @@ void TGainNeuron::GetParams(double* out) const { out[0] = gain; }
 void TGainNeuron::SetParams(const double* in) { gain = in[0]; }
 
 const char* TGainNeuron::GetParamName(int i) const {
-  KARTLO_ASSERT(i == 0);
+  KARTLO_ASSERT_TEXT(i == 0, "i==0");
   return "Gain";
 }
 
