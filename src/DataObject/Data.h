@@ -55,8 +55,8 @@ class Data {
   // --- Appending --------------------------------------------------------------------
   /// Appends a row at the ring's end, overwriting the oldest row when the ring is full.
   /// A null `inputs`/`outputs`/`labels` gives zeros/an empty list, so an appended row
-  /// never shows values of the row it overwrote. On a data set of 0 rows throws the "Invalid Data
-  /// Row" error of Data::SetRow.
+  /// never shows values of the row it overwrote. Counts two changes (the append and the
+  /// row write). On a data set of 0 rows throws the "Invalid Data Row" error of Data::SetRow.
   void AddRow(const double* inputs, const double* outputs, const TLabelList* labels);
   /// AddRow for i = 0 … n−1 with inputs[i], outputs[i] and labels[i]; a null array
   /// passes null for every row.
