@@ -298,10 +298,10 @@ TEST_F(PropagateFixture, InputLayerInPositionCopiesTheInputUnchanged) {
   Build(std::make_unique<TSimpleInputLayer>(&net, 1, 2), std::make_unique<TSimpleLayer>(&net, 2, 1));
   net.layers[1]->SetActFunction(&ActFnSigmoid);
   net.layers[2]->SetActFunction(&ActFnLinear);
-  testing::internal::CaptureStderr();
+  ::testing::internal::CaptureStderr();
   double out = 0.0;
   EXPECT_EQ(net.Recall(input, &out), 1);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
   EXPECT_EQ(net.layers[1]->values, (std::vector<double>{3.0, 4.0}));
   EXPECT_EQ(out, 0.5 + 3.0 + 8.0);
 }
@@ -320,11 +320,11 @@ TEST_F(PropagateFixture, PlainLayerInInputPositionWarnsAndAddsLowerLayers) {
     }
     kartlo::Build(net, std::move(first), std::make_unique<TSimpleLayer>(&net, 2, 1));
     net.layers[2]->SetActFunction(&ActFnLinear);
-    testing::internal::CaptureStderr();
+    ::testing::internal::CaptureStderr();
     net.layers[0]->Propagate(input);
     net.layers[1]->Propagate(input);
     net.layers[1]->Propagate(input);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
               "!Warning: changed input layer (TSimpleLayer)\n"
               "!Warning: changed input layer (TSimpleLayer)\n");
     const double g = gainLayer ? 2.0 : 1.0;
@@ -338,10 +338,10 @@ TEST_F(PropagateFixture, InputLayerOutOfPositionWarnsAndOutputsZeros) {
   net.layers[0] = std::make_unique<TSimpleInputLayer>(&net, 0, 1);
   net.layers[1]->SetActFunction(&ActFnLinear);
   net.layers[2]->values = {9.0};
-  testing::internal::CaptureStderr();
+  ::testing::internal::CaptureStderr();
   double out = -1.0;
   EXPECT_EQ(net.Recall(input, &out), 1);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
             "!Warning: changed input layer (TSimpleInputLayer)\n");
   EXPECT_EQ(out, 0.0);
   // Layer 1 (not the input position) took layer 0's copied input 3.0 through weight 10.
