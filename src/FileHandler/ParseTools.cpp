@@ -260,6 +260,7 @@ std::string FileTools::ReadStringValue(const TagInfo& tag, std::istream& in, con
 }
 
 long FileTools::ReadIntegerValue(const TagInfo& tag, std::istream& in, const char* s) {
+  KARTLO_ASSERT(s != nullptr);
   if (tag.kind != Assignment || strcasecmp(tag.name.c_str(), s) != 0) {
     Fail(in, std::string("[") + s + " = <integer>] expected");
   }
@@ -267,6 +268,7 @@ long FileTools::ReadIntegerValue(const TagInfo& tag, std::istream& in, const cha
 }
 
 double FileTools::ReadNumberValue(const TagInfo& tag, std::istream& in, const char* s) {
+  KARTLO_ASSERT(s != nullptr);
   if (tag.kind != Assignment || strcasecmp(tag.name.c_str(), s) != 0) {
     Fail(in, std::string("[") + s + " = <number>] expected");
   }
