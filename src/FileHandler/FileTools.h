@@ -95,6 +95,8 @@ class FileTools {
                    std::unique_ptr<TKQstructure> report = nullptr);
   /// LoadDataSets for part 1 only; kBadHeader when the file has a part 2.
   int LoadDataSet(const char* file, std::unique_ptr<Data>& expected);
+  /// LoadDataSet on a stream: part 1 is delivered, a part 2 gives kBadHeader and is dropped.
+  int ReadDataSet(std::istream& in, std::unique_ptr<Data>& expected);
   /// The whole-file reader on a stream (what LoadDataSets runs after opening).
   int ReadDataSets(std::istream& in, std::unique_ptr<Data>& expected,
                    std::unique_ptr<Data>& generated);
@@ -102,6 +104,9 @@ class FileTools {
   int LoadDataBlock(const char* file, int* offset, int* rows, std::unique_ptr<Data>& expected,
                     std::unique_ptr<Data>& generated);
   int LoadDataBlock(const char* file, int* offset, int* rows, std::unique_ptr<Data>& expected);
+  /// LoadDataBlock on a seekable stream.
+  int ReadDataBlock(std::istream& in, int* offset, int* rows, std::unique_ptr<Data>& expected,
+                    std::unique_ptr<Data>& generated);
   /// Reads the header tags; leaves the first tag after the header in `tag`.
   int ReadDataSetHeader(std::istream& in, int& inputs, int& expectedOutputs,
                         int& generatedOutputs, int& error, int& rows, TagInfo& tag);
@@ -115,6 +120,11 @@ class FileTools {
   int WriteDataRows(const char* file, Data* expected, Data* generated,
                     std::unique_ptr<TKQstructure> report = nullptr);
   int WriteDataSetEnd(const char* file);
+  /// The three writing steps on a stream; kWriteFailed when the stream fails.
+  int WriteDataSetHeader(std::ostream& out, int inputs, int expectedOutputs,
+                         int generatedOutputs, int error, int rows);
+  int WriteDataRows(std::ostream& out, Data* expected, Data* generated);
+  int WriteDataSetEnd(std::ostream& out);
   /// Reads one label list «[A B=2.5 ]».
   std::unique_ptr<TLabelList> ReadLabelList(std::istream& in);
   void WriteLabelList(std::ostream& out, const TLabelList* list);
