@@ -194,6 +194,8 @@ void ReadLabelsInto(FileTools& tools, std::istream& in, TLabelList& list) {
     }
     if (c != '[') FileTools::Fail(in, "Label list expected");
     sb->sbumpc();
+    // "[~" opens an end tag, never a list.
+    if (sb->sgetc() == '~') FileTools::Fail(in, "Label list expected");
     break;
   }
   int c = sb->sgetc();
