@@ -105,8 +105,9 @@ TBasicNeuron* TBasicNetwork::GetNeuron(int index) {
   KARTLO_ASSERT_TEXT(index >= 0, "index>=0");
   KARTLO_ASSERT_TEXT(index < GetNumNeurons(), "index<GetNumNeurons()");
   size_t layer = 0;
-  while (index >= layers[layer]->numNeurons) {
-    index -= layers[layer]->numNeurons;
+  // Unfilled slots count as layers without neurons, as in GetNumNeurons.
+  while (layers[layer] == nullptr || index >= layers[layer]->numNeurons) {
+    if (layers[layer] != nullptr) index -= layers[layer]->numNeurons;
     ++layer;
   }
   return layers[layer]->GetNeuron(index);
