@@ -165,7 +165,9 @@ class RowReader {
   }
 
  private:
-  double ThroughTagReader() { return tools_.ReadNumberToken(tools_.ReadTag(in_, blockdef_, false), in_); }
+  double ThroughTagReader() {
+    return tools_.ReadNumberToken(tools_.ReadTag(in_, blockdef_, false), in_);
+  }
 
   FileTools& tools_;
   std::istream& in_;
@@ -262,12 +264,11 @@ std::unique_ptr<Data> Build(int rows, int inputs, int outputs, bool labels,
 void BuildParts(const RowLayout& layout, int rows, const Collected& got,
                 std::unique_ptr<Data>& expected, std::unique_ptr<Data>& generated) {
   if (layout.part1) {
-    expected = Build(rows, layout.in1, layout.out1, layout.labels1, got.in1, got.out1,
-                     got.labels1);
+    expected = Build(rows, layout.in1, layout.out1, layout.labels1, got.in1, got.out1, got.labels1);
   }
   if (layout.part2) {
-    generated = Build(rows, layout.in2, layout.out2, layout.labels2, got.in2, got.out2,
-                      got.labels2);
+    generated =
+        Build(rows, layout.in2, layout.out2, layout.labels2, got.in2, got.out2, got.labels2);
   }
 }
 

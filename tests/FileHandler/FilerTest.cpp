@@ -61,8 +61,8 @@ std::string FileText(int rows, int inputs, int expected, int generated, int erro
 /// A data set whose rows are given as value lists, appended in order.
 std::unique_ptr<Data> Rows(int inputs, int outputs, const std::vector<std::vector<double>>& rows,
                            std::vector<TLabelList> labels = {}) {
-  auto data = std::make_unique<Data>(static_cast<int>(rows.size()), inputs, outputs,
-                                     !labels.empty());
+  auto data =
+      std::make_unique<Data>(static_cast<int>(rows.size()), inputs, outputs, !labels.empty());
   for (std::size_t r = 0; r < rows.size(); ++r) {
     data->AddRow(rows[r].data(), rows[r].data() + inputs, labels.empty() ? nullptr : &labels[r]);
   }
@@ -364,8 +364,8 @@ TEST(FilerLabels, ReadLabelList) {
 TEST(FilerRead, WrittenFilesReadBackToTheSameBytes) {
   auto plain = Rows(3, 2, {{0.5, 1, 2, 3, 4}, {1.0 / 3, -0.0, 1e-300, 1e300, 0.1}});
   auto labelled =
-      Rows(2, 0, {{1, 2}, {3, 4}, {5, 6}}, {Labels({{"A", 1}, {"B", 2}}), TLabelList(),
-                                            Labels({{"long-name_1", 0.123456789}})});
+      Rows(2, 0, {{1, 2}, {3, 4}, {5, 6}},
+           {Labels({{"A", 1}, {"B", 2}}), TLabelList(), Labels({{"long-name_1", 0.123456789}})});
   auto part2 = Rows(1, 2, {{9, 0.25, -0.5}, {1, 2, 3}});
   auto inputsOnly = Rows(2, 0, {{1, 2}, {3, 4}});
   auto part2Labels = Rows(0, 1, {{0.125}, {4}}, {Labels({{"x", 0.5}}), Labels({{"y", 1}})});
@@ -426,7 +426,10 @@ TEST(FilerRead, SeparatorsAndLayoutBetweenValues) {
       "0.5\t-1\t2\r\n3\t4\t5",
       "0.5 /* one */ -1 /* two /* nested */ */2 3,,4 5",
       "\n\n0.5\n-1\n2\n3\n4\n5\n\n",
-      "0.5/**/-1\x01" "2\x7f" "3\xff" "4 +5",
+      "0.5/**/-1\x01"
+      "2\x7f"
+      "3\xff"
+      "4 +5",
       "5e-1 -1.0 2 3e0 .4e1 5x",
   };
   for (const char* rowText : rows) {
@@ -442,9 +445,8 @@ TEST(FilerRead, SeparatorsAndLayoutBetweenValues) {
 TEST(FilerRead, LabelsInAnyCase) {
   for (const char* value : {"Labels", "LABELS", "labels", "lAbElS"}) {
     SCOPED_TRACE(value);
-    Loaded loaded =
-        Load(std::string("[DataSet][Rows=1][Inputs=1][ExpectedOutputs=") + value +
-             "][Data] 7 [A] [~Data][~DataSet]");
+    Loaded loaded = Load(std::string("[DataSet][Rows=1][Inputs=1][ExpectedOutputs=") + value +
+                         "][Data] 7 [A] [~Data][~DataSet]");
     ASSERT_EQ(loaded.result, FileTools::kSuccess);
     ASSERT_NE(loaded.expected, nullptr);
     EXPECT_TRUE(loaded.expected->MbrFlgLabels);
@@ -457,8 +459,8 @@ TEST(FilerRead, LabelListsInReaderOrWriterPlacement) {
   // Part 1: one input and labels; part 2: one generated output and one error.
   const std::string mixedValues = FileText(2, 1, -1, 1, 1, "1   [A ]   5   6 \n2   []   7   8 \n");
   const char* placements[] = {
-      "1 [A] 5 6  2 [] 7 8",   // as written: the list in place of the outputs
-      "1 5 6 [A]  2 7 8 []",   // all values first, then the list
+      "1 [A] 5 6  2 [] 7 8",  // as written: the list in place of the outputs
+      "1 5 6 [A]  2 7 8 []",  // all values first, then the list
       "1 /* c */ [A] 5 6  2 7 8 /* c */ []",
   };
   for (const char* rowText : placements) {
@@ -484,9 +486,11 @@ TEST(FilerRead, Errors) {
   };
   const std::string head = "[DataSet][Rows=2][Inputs=1][ExpectedOutputs=1][Data]";
   const Case cases[] = {
-      {"misplaced Inputs", "[DataSet][Rows=1][ExpectedOutputs=1][Inputs=1][Data] 1 2 [~Data][~DataSet]",
+      {"misplaced Inputs",
+       "[DataSet][Rows=1][ExpectedOutputs=1][Inputs=1][Data] 1 2 [~Data][~DataSet]",
        "[DATA] expected"},
-      {"bracket left open", "[DataSet][Rows=1][Inputs=1 ExpectedOutputs=1][Data]", "[DATA] expected"},
+      {"bracket left open", "[DataSet][Rows=1][Inputs=1 ExpectedOutputs=1][Data]",
+       "[DATA] expected"},
       {"no row count", "[DataSet][Inputs=1][ExpectedOutputs=1][Data] 1 2 [~Data][~DataSet]",
        "[ROWS = <integer>] expected"},
       {"no DataSet tag", "[Data]", "[DATASET] expected"},
@@ -505,9 +509,10 @@ TEST(FilerRead, Errors) {
       {"wrong end tag", head + "1 2 3 4 [~DataSet]", "Unexpected End Tag"},
       {"a label list cut short", "[DataSet][Rows=1][Inputs=1][ExpectedOutputs=Labels][Data] 1 [A",
        "Unexpected end of file"},
-      {"a label list missing at the end", "[DataSet][Rows=1][Inputs=1][ExpectedOutputs=Labels][Data] 1",
-       "Unexpected end of file"},
-      {"no label list", "[DataSet][Rows=1][Inputs=1][ExpectedOutputs=Labels][Data] 1 2 [~Data][~DataSet]",
+      {"a label list missing at the end",
+       "[DataSet][Rows=1][Inputs=1][ExpectedOutputs=Labels][Data] 1", "Unexpected end of file"},
+      {"no label list",
+       "[DataSet][Rows=1][Inputs=1][ExpectedOutputs=Labels][Data] 1 2 [~Data][~DataSet]",
        "Label list expected"},
   };
   for (const Case& c : cases) {
@@ -532,8 +537,8 @@ TEST(FilerRead, HugeCountsFailWithoutReservingMemory) {
   const Case cases[] = {
       {"two billion rows", "[Rows=2000000000][Inputs=1][ExpectedOutputs=1]", twoRows,
        "Token (number) expected"},
-      {"two billion rows, end of file", "[Rows=2000000000][Inputs=1][ExpectedOutputs=1]",
-       "1 2 3 4", "Unexpected end of file"},
+      {"two billion rows, end of file", "[Rows=2000000000][Inputs=1][ExpectedOutputs=1]", "1 2 3 4",
+       "Unexpected end of file"},
       {"columns whose product overflows",
        "[Rows=2147483647][Inputs=2147483647][ExpectedOutputs=2147483647]"
        "[GeneratedOutputs=2147483647][Error=2147483647]",
@@ -562,8 +567,7 @@ TEST(FilerRead, HugeCountsFailWithoutReservingMemory) {
 }
 
 TEST(FilerRead, PartTwoMakesReadDataSetRefuse) {
-  const std::string text =
-      "[DataSet][Rows=1][Inputs=2][Error=1][Data] 1 2 3 [~Data][~DataSet]";
+  const std::string text = "[DataSet][Rows=1][Inputs=2][Error=1][Data] 1 2 3 [~Data][~DataSet]";
   Loaded both = Load(text);
   ASSERT_EQ(both.result, FileTools::kSuccess);
   ASSERT_NE(both.expected, nullptr);
@@ -657,8 +661,9 @@ TEST(FilerBlock, HeaderMustGiveRows) {
   Block block = ReadBlock("[DataSet][Rows=0][Inputs=1][Data] 1 2 [~Data][~DataSet]", 0, 2);
   ASSERT_EQ(block.result, FileTools::kSuccess);
   EXPECT_EQ(block.expected->GetInputDatum(1, 0), 2);
-  EXPECT_EQ(ErrorOf([] { ReadBlock("[DataSet][Rows=1][Inputs=1][Data] 1 [~Data]", 0, 2000000000); }),
-            "Token (number) expected");
+  EXPECT_EQ(
+      ErrorOf([] { ReadBlock("[DataSet][Rows=1][Inputs=1][Data] 1 [~Data]", 0, 2000000000); }),
+      "Token (number) expected");
 }
 
 // --- Probe ------------------------------------------------------------------------------
@@ -677,7 +682,8 @@ TEST(FilerProbe, Answers) {
       {"[DataSet][Rows=5 Inputs=2]", "(error :type bad-header)"},
       {"[Network][NumberOfLayers = 3]", "network"},
       {"[NETWORK]", "network"},
-      {"[NeuralNetwork]\n[NetworkType = Kohonen]\n", "(error :type unknown-header :header NeuralNetwork)"},
+      {"[NeuralNetwork]\n[NetworkType = Kohonen]\n",
+       "(error :type unknown-header :header NeuralNetwork)"},
       {"/* c */ [Data]", "(error :type unknown-header :header Data)"},
       {"0.5", "start of block expected"},
       {"", "start of block expected"},
@@ -726,7 +732,8 @@ class FilerFiles : public ::testing::Test {
     std::string text;
     char buffer[4096];
     ssize_t n = 0;
-    while ((n = read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<std::size_t>(n));
+    while ((n = read(fd, buffer, sizeof buffer)) > 0)
+      text.append(buffer, static_cast<std::size_t>(n));
     close(fd);
     return text;
   }
@@ -761,7 +768,8 @@ TEST_F(FilerFiles, SaveAndLoadThroughTheDisk) {
   EXPECT_EQ(block->GetInputDatum(0, 1), 4);
 
   const auto probe = tools_.ProbeFile(file.c_str());
-  EXPECT_EQ(probe->ToText(), "(data :rows 2 :inputs 2 :actual-outputs 1 :calc-outputs 0 :errors 0)");
+  EXPECT_EQ(probe->ToText(),
+            "(data :rows 2 :inputs 2 :actual-outputs 1 :calc-outputs 0 :errors 0)");
 }
 
 TEST_F(FilerFiles, MissingFiles) {
