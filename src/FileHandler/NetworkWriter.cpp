@@ -348,11 +348,19 @@ void FileTools::WriteNetwork(std::ostream& out, TBasicNetwork* network,
 void FileTools::SaveNetwork(const char* filename, TBasicNetwork* network,
                             std::unique_ptr<TKQstructure> report) {
   KARTLO_ASSERT(filename != nullptr);
+  // A failed save leaves an existing file as it was: the text goes to a
+  // temporary file that only a complete, flushed and closed write puts in place.
   TOutputFile file(filename);
-  const std::string failure = std::string("Cannot write network file ") + filename;
-  if (!file.IsOpen()) Refuse(file.Stream(), failure);
-  WriteNetwork(file.Stream(), network, std::move(report));
-  if (!file.Stream() || !file.Commit()) Refuse(file.Stream(), failure);
+  try {
+    const std::string failure = std::string("Cannot write network file ") + filename;
+    if (!file.IsOpen()) Refuse(file.Stream(), failure);
+    WriteNetwork(file.Stream(), network, std::move(report));
+    if (!file.Stream() || !file.Commit()) Refuse(file.Stream(), failure);
+  } catch (Error& e) {
+    // The stream ends with this call; the error must not point at it.
+    if (e.output == &file.Stream()) e.output = nullptr;
+    throw;
+  }
 }
 
 }  // namespace kartlo
