@@ -309,7 +309,9 @@ void NetworkReader::ReadLayerItem(LayerState& s) {
       Fail("Parameter " + keyword + " of layer " + std::to_string(s.number) +
            " given before LayerType and NumberOfNeurons");
     }
-    const int p = ParamIndex(s.layer->GetNeuron(0), s.numParams, keyword);
+    // A layer without neurons has no parameter names to match.
+    const int p =
+        s.numParams > 0 ? ParamIndex(s.layer->GetNeuron(0), s.numParams, keyword) : -1;
     if (p < 0) {
       Fail("Unknown keyword " + keyword + " in layer " + std::to_string(s.number));
     }
