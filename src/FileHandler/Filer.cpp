@@ -208,6 +208,10 @@ void ReadLabelsInto(FileTools& tools, std::istream& in, TLabelList& list) {
   }
   for (;;) {
     const TagInfo tag = tools.ReadTag(in, nullptr, true);
+    // Written first in a list, such a text would read back as an end tag «[~...».
+    if (!tag.name.empty() && tag.name[0] == '~') {
+      FileTools::Fail(in, "Label text may not begin with '~'");
+    }
     if (tag.kind == StartTag) {
       list.Add(tag.name.c_str(), 1.0);
     } else if (tag.kind == Assignment) {
