@@ -1,6 +1,8 @@
 #include "NeuralNets/TKohonenNetwork.h"
 
+#include <algorithm>
 #include <cstddef>
+#include <exception>
 #include <limits>
 #include <string>
 
@@ -21,28 +23,6 @@ constexpr const char* kBadParameter = "Bad Parameter";
 
 std::size_t Size(int n) { return static_cast<std::size_t>(n > 0 ? n : 0); }
 
-/// The search kernel, the one place the nearest node is looked for: node(i)[j] is component
-/// j of node i's weight vector. Sums run in input order in double precision; a node wins only
-/// below the best distance so far, so ties keep the lowest index and NaN distances never win.
-template <class NodeWeights>
-int ScanNodes(const double* input, int nIn, int nMap, NodeWeights node) {
-  double bestDistance = std::numeric_limits<double>::infinity();
-  int best = -1;
-  for (int i = 0; i < nMap; ++i) {
-    const auto w = node(i);
-    double sum = 0.0;
-    for (int j = 0; j < nIn; ++j) {
-      const double diff = input[j] - w[j];
-      sum = sum + diff * diff;
-    }
-    if (sum < bestDistance) {
-      bestDistance = sum;
-      best = i;
-    }
-  }
-  return best;
-}
-
 /// Node i's weight vector read arc by arc through the matrix interface.
 struct ColumnReader {
   TBasicConnections* matrix;
@@ -61,12 +41,41 @@ int DeliveredOutputs(const Data& in) {
                                                            : in.MbrLngOutputs;
 }
 
-void RequireInputs(const Data& in, int nIn, const char* origin) {
-  const int delivered = DeliveredInputs(in);
+void RequireInputs(int delivered, int nIn, const char* origin) {
   if (delivered != nIn) {
     Refuse("Data set has " + std::to_string(delivered) + " inputs but the map has " +
                std::to_string(nIn),
            origin);
+  }
+}
+
+/// Rows gathered for one search: a block is searched on all cores at once.
+constexpr int kBlockRows = 4096;
+
+/// Fetches `rows` rows in cursor order with fetch(r, k, input) (row r into slot k of the
+/// block), finds all winners of a block at once and hands each row to use(r, k, input, best)
+/// in row order. An exception while a block is fetched surfaces only after the rows before
+/// it have been used, as in a walk of one row at a time.
+template <class Fetch, class Use>
+void WalkInBlocks(int rows, int nIn, const TBestNodeSearch& search, Fetch fetch, Use use) {
+  const std::size_t width = Size(nIn);
+  const int block = std::min(rows, kBlockRows);
+  std::vector<double> inputs(Size(block) * width);
+  std::vector<int> best(Size(block));
+  for (int first = 0; first < rows; first += block) {
+    const int count = std::min(block, rows - first);
+    int fetched = 0;
+    std::exception_ptr failure;
+    try {
+      for (; fetched < count; ++fetched)
+        fetch(first + fetched, fetched, inputs.data() + Size(fetched) * width);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    search.FindAll(inputs.data(), Size(fetched), width, best.data());
+    for (int k = 0; k < fetched; ++k)
+      use(first + k, k, inputs.data() + Size(k) * width, best[Size(k)]);
+    if (failure) std::rethrow_exception(failure);
   }
 }
 
@@ -152,7 +161,7 @@ int TKohonenNetwork::BestNode(const MapView& map, const double* input, double* w
   // shape matches the layers (it lags behind between a layer change and the matrix's resize).
   if (full != nullptr && full->index_weights.size() == nMap &&
       full->array_weights.size() == nMap * nIn) {
-    const int best = ScanNodes(input, map.nIn, map.nMap,
+    const int best = PlainBestNode(input, map.nIn, map.nMap,
                                [full](int i) -> const double* { return full->GetRow(i); });
     if (best >= 0) {
       const double* row = full->GetRow(best);
@@ -162,7 +171,7 @@ int TKohonenNetwork::BestNode(const MapView& map, const double* input, double* w
   }
   TBasicConnections* matrix = map.matrix;
   const int best =
-      ScanNodes(input, map.nIn, map.nMap, [matrix](int i) { return ColumnReader{matrix, i}; });
+      PlainBestNode(input, map.nIn, map.nMap, [matrix](int i) { return ColumnReader{matrix, i}; });
   if (best >= 0) {
     for (int j = 0; j < map.nIn; ++j) weights[j] = matrix->GetWeight(j, best);
   }
@@ -208,32 +217,66 @@ void TKohonenNetwork::IndexToCoordinates(int* coords, int index) const {
 
 // --- Data set operations ---------------------------------------------------------------
 
+TBestNodeSearch TKohonenNetwork::MakeSearch(const MapView& map) {
+  auto* full = dynamic_cast<TConnectedConnections*>(map.matrix);
+  if (full != nullptr && full->index_weights.size() == Size(map.nMap) &&
+      full->array_weights.size() == Size(map.nMap) * Size(map.nIn)) {
+    return TBestNodeSearch(map.nIn, map.nMap, full->array_weights.data());
+  }
+  TBasicConnections* matrix = map.matrix;
+  return TBestNodeSearch(map.nIn, map.nMap,
+                         [matrix](int i, int j) { return matrix->GetWeight(j, i); });
+}
+
+TBestNodeSearch TKohonenNetwork::PrepareMapping(int rows, int inputs) {
+  static constexpr const char* origin = "TKohonenNetwork::MapToCoordinates";
+  const MapView map = RequireMap(origin);
+  if (rows > 0) {
+    RequireInputs(inputs, map.nIn, origin);
+    if (numDimensions < 1) Refuse("The map has no grid dimensions", origin);
+  }
+  return MakeSearch(map);
+}
+
+void TKohonenNetwork::MapRows(const TBestNodeSearch& search, const double* inputs, int count,
+                              int firstRow, double* coordinates) {
+  static constexpr const char* origin = "TKohonenNetwork::MapToCoordinates";
+  if (count <= 0) return;
+  std::vector<int> best(Size(count));
+  search.FindAll(inputs, Size(count), Size(search.Inputs()), best.data());
+  std::vector<int> coords(Size(numDimensions));
+  for (int k = 0; k < count; ++k) {
+    if (best[Size(k)] < 0) NoWinner(firstRow + k, search.Nodes(), origin);
+    IndexToCoordinates(coords.data(), best[Size(k)]);
+    double* position = coordinates + Size(k) * coords.size();
+    for (std::size_t c = 0; c < coords.size(); ++c) position[c] = coords[c];
+  }
+}
+
 std::unique_ptr<Data> TKohonenNetwork::MapToCoordinates(Data* in,
                                                         std::unique_ptr<TKQstructure> report) {
-  static constexpr const char* origin = "TKohonenNetwork::MapToCoordinates";
   report.reset();
   KARTLO_ASSERT_TEXT(in != nullptr, "in != nil");
-  const MapView map = RequireMap(origin);
-  const int d = numDimensions;
   const int rows = in->MbrNdxRows;
-  if (rows > 0) {
-    RequireInputs(*in, map.nIn, origin);
-    if (d < 1) Refuse("The map has no grid dimensions", origin);
-  }
+  const TBestNodeSearch search = PrepareMapping(rows, DeliveredInputs(*in));
+  const int nIn = search.Inputs();
+  const int d = numDimensions;
 
-  auto result = std::make_unique<Data>(rows, map.nIn, d, false);
-  std::vector<double> input(Size(map.nIn));
-  std::vector<double> weights(Size(map.nIn));
-  std::vector<int> coords(Size(d));
-  std::vector<double> position(Size(d));
+  auto result = std::make_unique<Data>(rows, nIn, d, false);
+  const std::size_t width = Size(nIn);
+  const int block = std::min(rows, kBlockRows);
+  std::vector<double> inputs(Size(block) * width);
+  std::vector<double> positions(Size(block) * Size(d));
   in->Rewind();
-  for (int r = 0; r < rows; ++r) {
-    in->GetNextRow(input.data(), nullptr, nullptr);
-    const int best = BestNode(map, input.data(), weights.data());
-    if (best < 0) NoWinner(r, map.nMap, origin);
-    IndexToCoordinates(coords.data(), best);
-    for (std::size_t k = 0; k < coords.size(); ++k) position[k] = coords[k];
-    result->AddRow(input.data(), position.data(), nullptr);
+  for (int first = 0; first < rows; first += block) {
+    const int count = std::min(block, rows - first);
+    for (int k = 0; k < count; ++k)
+      in->GetNextRow(inputs.data() + Size(k) * width, nullptr, nullptr);
+    MapRows(search, inputs.data(), count, first, positions.data());
+    for (int k = 0; k < count; ++k) {
+      result->AddRow(inputs.data() + Size(k) * width, positions.data() + Size(k) * Size(d),
+                     nullptr);
+    }
   }
   return result;
 }
@@ -265,26 +308,29 @@ std::unique_ptr<Data> TKohonenNetwork::MakeLabelMap(Data* in,
   }
   const int rows = in->MbrNdxRows;
   if (rows > 0) {
-    RequireInputs(*in, map.nIn, origin);
+    RequireInputs(DeliveredInputs(*in), map.nIn, origin);
     if (!in->HasLabels()) Refuse("Data set has no labels", origin);
   }
 
   std::vector<int> sizes(Size(d));
   GetDimensions(sizes.data());
   std::vector<TLabelList> lists(Size(map.nMap));
-  std::vector<double> input(Size(map.nIn));
-  std::vector<double> weights(Size(map.nIn));
+  std::vector<const TLabel*> firsts(Size(std::min(rows, kBlockRows)));
+  const TBestNodeSearch search = MakeSearch(map);
   in->Rewind();
-  for (int r = 0; r < rows; ++r) {
-    TLabelList* labels = nullptr;
-    in->GetNextRow(input.data(), nullptr, &labels);
-    if (labels == nullptr || labels->labels.empty())
-      Refuse("Row " + std::to_string(r) + " has no label", origin);
-    const int best = BestNode(map, input.data(), weights.data());
-    if (best < 0) NoWinner(r, map.nMap, origin);
-    const TLabel& first = labels->labels.front();
-    lists[Size(best)].Add(first.text.c_str(), first.value);
-  }
+  WalkInBlocks(
+      rows, map.nIn, search,
+      [&](int r, int k, double* input) {
+        TLabelList* labels = nullptr;
+        in->GetNextRow(input, nullptr, &labels);
+        if (labels == nullptr || labels->labels.empty())
+          Refuse("Row " + std::to_string(r) + " has no label", origin);
+        firsts[Size(k)] = &labels->labels.front();
+      },
+      [&](int r, int k, const double*, int best) {
+        if (best < 0) NoWinner(r, map.nMap, origin);
+        lists[Size(best)].Add(firsts[Size(k)]->text.c_str(), firsts[Size(k)]->value);
+      });
 
   auto result = std::make_unique<Data>(map.nMap, d, 0, true);
   std::vector<int> counter(Size(d), 0);
@@ -305,17 +351,20 @@ std::unique_ptr<Data> TKohonenNetwork::RecallData(Data* in) {
   KARTLO_ASSERT_TEXT(in != nullptr, "in != nil");
   const MapView map = RequireMap(origin);
   const int rows = in->MbrNdxRows;
-  if (rows > 0) RequireInputs(*in, map.nIn, origin);
+  if (rows > 0) RequireInputs(DeliveredInputs(*in), map.nIn, origin);
 
   auto result = std::make_unique<Data>(rows, map.nIn, map.nIn, false);
-  std::vector<double> input(Size(map.nIn));
   std::vector<double> weights(Size(map.nIn));
+  const TBestNodeSearch search = MakeSearch(map);
   in->Rewind();
-  for (int r = 0; r < rows; ++r) {
-    in->GetNextRow(input.data(), nullptr, nullptr);
-    if (BestNode(map, input.data(), weights.data()) < 0) NoWinner(r, map.nMap, origin);
-    result->AddRow(input.data(), weights.data(), nullptr);
-  }
+  WalkInBlocks(
+      rows, map.nIn, search,
+      [&](int, int, double* input) { in->GetNextRow(input, nullptr, nullptr); },
+      [&](int r, int, const double* input, int best) {
+        if (best < 0) NoWinner(r, map.nMap, origin);
+        for (int j = 0; j < map.nIn; ++j) weights[Size(j)] = map.matrix->GetWeight(j, best);
+        result->AddRow(input, weights.data(), nullptr);
+      });
   return result;
 }
 
@@ -326,7 +375,7 @@ double TKohonenNetwork::RecallError(Data* in, TErrorObj* err) {
   const MapView map = RequireMap(origin);
   const int rows = in->MbrNdxRows;
   if (rows > 0) {
-    RequireInputs(*in, map.nIn, origin);
+    RequireInputs(DeliveredInputs(*in), map.nIn, origin);
     if (err->numOutputs > map.nIn) {
       Refuse("Error measure has " + std::to_string(err->numOutputs) +
                  " outputs but the map has " + std::to_string(map.nIn) + " inputs",
@@ -334,14 +383,17 @@ double TKohonenNetwork::RecallError(Data* in, TErrorObj* err) {
     }
   }
 
-  std::vector<double> input(Size(map.nIn));
   std::vector<double> weights(Size(map.nIn));
+  const TBestNodeSearch search = MakeSearch(map);
   in->Rewind();
-  for (int r = 0; r < rows; ++r) {
-    in->GetNextRow(input.data(), nullptr, nullptr);
-    if (BestNode(map, input.data(), weights.data()) < 0) NoWinner(r, map.nMap, origin);
-    err->Accumulate(input.data(), weights.data());
-  }
+  WalkInBlocks(
+      rows, map.nIn, search,
+      [&](int, int, double* input) { in->GetNextRow(input, nullptr, nullptr); },
+      [&](int r, int, const double* input, int best) {
+        if (best < 0) NoWinner(r, map.nMap, origin);
+        for (int j = 0; j < map.nIn; ++j) weights[Size(j)] = map.matrix->GetWeight(j, best);
+        err->Accumulate(input, weights.data());
+      });
   return err->GetError();
 }
 

@@ -5,6 +5,7 @@
 
 #include "DataObject/Data.h"
 #include "KQmessage/KQML.h"
+#include "NeuralNets/TBestNodeSearch.h"
 #include "NeuralNets/TConnectedNetwork.h"
 #include "NeuralNets/TErrorObj.h"
 
@@ -57,6 +58,15 @@ class TKohonenNetwork : public TConnectedNetwork {
 
   /// One row per row of `in`: its inputs, and the winner's coordinates as outputs.
   std::unique_ptr<Data> MapToCoordinates(Data* in, std::unique_ptr<TKQstructure> report = nullptr);
+  /// MapToCoordinates in pieces, for a caller that streams its rows: refuses what
+  /// MapToCoordinates refuses before its first row, for `rows` rows of `inputs` input columns,
+  /// and returns the search MapRows takes.
+  TBestNodeSearch PrepareMapping(int rows, int inputs);
+  /// Maps `count` rows, row k at inputs + k · search.Inputs() and numbered firstRow + k in
+  /// messages, writing numDimensions coordinates per row to `coordinates`; refuses the first
+  /// row without a winner as MapToCoordinates does.
+  void MapRows(const TBestNodeSearch& search, const double* inputs, int count, int firstRow,
+               double* coordinates);
   /// One row per node in node order: its coordinates as inputs and, as labels, the sums of
   /// the first labels of the rows of `in` that the node won.
   std::unique_ptr<Data> MakeLabelMap(Data* in, std::unique_ptr<TKQstructure> report = nullptr);
@@ -85,6 +95,8 @@ class TKohonenNetwork : public TConnectedNetwork {
   };
   /// The view of a usable map; throws with `origin` when a layer or the matrix is missing.
   MapView RequireMap(const char* origin);
+  /// The fast search over the view's weights, copied once.
+  static TBestNodeSearch MakeSearch(const MapView& map);
   /// FindBestNode on a checked view.
   static int BestNode(const MapView& map, const double* input, double* weights);
 };

@@ -1,0 +1,94 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <limits>
+#include <vector>
+
+namespace kartlo {
+
+/// The plain exhaustive search, the reference every faster search agrees with bit for bit:
+/// node(i)[j] is component j of node i's weight vector. Each node's squared distance is summed
+/// in input order, a separate multiply and add per term; a node wins only strictly below the
+/// best so far, which starts at +infinity, so ties keep the lowest index and NaN or infinite
+/// distances never win. Returns -1 when no node wins.
+template <class NodeWeights>
+int PlainBestNode(const double* input, int nIn, int nMap, NodeWeights node) {
+  double bestDistance = std::numeric_limits<double>::infinity();
+  int best = -1;
+  for (int i = 0; i < nMap; ++i) {
+    const auto w = node(i);
+    double sum = 0.0;
+    for (int j = 0; j < nIn; ++j) {
+      const double diff = input[j] - w[j];
+      sum = sum + diff * diff;
+    }
+    if (sum < bestDistance) {
+      bestDistance = sum;
+      best = i;
+    }
+  }
+  return best;
+}
+
+/// The best-node search for many rows against one fixed set of nodes, giving exactly
+/// PlainBestNode's winner for every row. It keeps a node-major copy of the weights in blocks
+/// of eight nodes (one vector lane per node, so each lane adds its terms in input order as
+/// the plain loop does), sums a short prefix of every node first to pick a good first guess,
+/// completes that guess, and then abandons a block as soon as none of its partial sums is
+/// still at or below the best distance (terms are never negative, so a partial sum above it
+/// stays above it; a NaN partial never compares and is dropped, as it could never win).
+/// The widest vector unit of the machine is chosen at run time; rows are spread over the
+/// cores.
+class TBestNodeSearch {
+ public:
+  /// Vector units, narrowest first.
+  enum class Level { Scalar = 0, Avx2 = 1, Avx512 = 2 };
+
+  /// nMap nodes of nIn components; weight(i, j) is component j of node i, read once here.
+  TBestNodeSearch(int nIn, int nMap, const std::function<double(int, int)>& weight);
+  /// nMap nodes of nIn components, node i's at nodes[i * nIn] onwards.
+  TBestNodeSearch(int nIn, int nMap, const double* nodes);
+
+  int Inputs() const { return nIn_; }
+  int Nodes() const { return nMap_; }
+
+  /// The widest level this processor (and its operating system) supports.
+  static Level MachineLevel();
+  /// The level in use: MachineLevel() unless UseLevel changed it.
+  Level GetLevel() const { return level_; }
+  /// Runs the search at `level`; false (and nothing changed) when the machine lacks it.
+  bool UseLevel(Level level);
+  /// The number of threads FindAll may use; 0 (the default) means one per core.
+  void UseThreads(int threads) { threads_ = threads < 0 ? 0 : threads; }
+
+  /// The winner of one row of Inputs() values, or -1.
+  int Find(const double* input) const;
+  /// The winners of `rows` rows: row r starts at inputs + r * stride and best[r] receives
+  /// its winner (or -1).
+  void FindAll(const double* inputs, std::size_t rows, std::size_t stride, int* best) const;
+
+  /// Nodes per block, the lanes of the widest vector.
+  static constexpr int kLanes = 8;
+
+ private:
+  void Build(const std::function<double(int, int)>& weight);
+  /// Doubles of scratch one thread needs for the prefix sums.
+  std::size_t ScratchSize() const;
+  void FindRange(const double* inputs, std::size_t from, std::size_t to, std::size_t stride,
+                 int* best, std::vector<double>& scratch) const;
+
+  int nIn_;
+  int nMap_;
+  int blocks_;
+  int prefix_;
+  Level level_;
+  int threads_ = 0;
+  /// blocks_ × nIn_ × kLanes weights: block b, input j, lane l is node b·kLanes + l; lanes
+  /// past the last node hold NaN, which never wins. Starts at storage_[offset_], 64-byte
+  /// aligned.
+  std::vector<double> storage_;
+  std::size_t offset_ = 0;
+};
+
+}  // namespace kartlo
