@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -63,6 +64,23 @@ TEST(FilerRegression, AcceptedLabelsSurviveWritingAndReadingBack) {
   std::ostringstream out;
   ASSERT_EQ(tools.WriteDataSet(out, expected.get(), nullptr), FileTools::kSuccess);
   EXPECT_EQ(ReadError(out.str()), "(no error)") << out.str();
+}
+
+// A directory opens as a file but fails on the first read, which the stream
+// buffer reports with an exception of its own; it is a file that cannot be opened.
+// Disabled until the data set file openers check the first read.
+TEST(FilerRegression, DISABLED_DirectoryCannotBeOpened) {
+  const std::string dir = std::filesystem::temp_directory_path().string();
+  FileTools tools;
+  std::unique_ptr<Data> expected;
+  std::unique_ptr<Data> generated;
+  EXPECT_EQ(tools.LoadDataSets(dir.c_str(), expected, generated), FileTools::kCannotOpen);
+  EXPECT_EQ(tools.LoadDataSet(dir.c_str(), expected), FileTools::kCannotOpen);
+  int offset = 0;
+  int rows = 1;
+  EXPECT_EQ(tools.LoadDataBlock(dir.c_str(), &offset, &rows, expected, generated),
+            FileTools::kCannotOpen);
+  EXPECT_EQ(tools.ProbeFile(dir.c_str())->ToText(), "(error :type file-read-error)");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 #include <string>
 
@@ -50,6 +51,20 @@ TEST(NetworkFileRegression, ParameterOfALayerWithoutNeurons) {
   }
   EXPECT_EQ(ReadError(BasicNetworkWithLayer("[LayerType = Gain]\n[NumberOfNeurons = 0]\n")),
             "(no error)");
+}
+
+// A directory opens as a file but fails on the first read, which the stream
+// buffer reports with an exception of its own; it is a file that cannot be opened.
+TEST(NetworkFileRegression, DirectoryCannotBeOpened) {
+  const std::string dir = std::filesystem::temp_directory_path().string();
+  FileTools tools;
+  try {
+    tools.LoadNetwork(dir.c_str());
+    ADD_FAILURE() << "a directory loaded as a network";
+  } catch (const FileTools::Error& e) {
+    EXPECT_EQ(e.message, "Error on File Open");
+    EXPECT_EQ(e.input, nullptr);
+  }
 }
 
 }  // namespace
