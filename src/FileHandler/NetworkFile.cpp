@@ -625,6 +625,10 @@ std::unique_ptr<TBasicNetwork> FileTools::LoadNetwork(const char* filename,
   std::ifstream file;
   if (filename != nullptr) file.open(filename);
   if (!file.is_open()) throw Error{"Error on File Open", nullptr, nullptr};
+  // A directory opens but cannot be read; the stream notes the failed first read.
+  file.peek();
+  if (file.bad()) throw Error{"Error on File Open", nullptr, nullptr};
+  file.clear();
   try {
     return ReadNetwork(file);
   } catch (Error& e) {
