@@ -24,231 +24,14 @@
 #include "DataObject/Data.h"
 #include "DataObject/TLabelList.h"
 #include "FileHandler/FileTools.h"
+#include "FileHandler/TDataRowWriter.h"
+#include "FileHandler/TDataSetReader.h"
 #include "KQmessage/Assert.h"
 #include "KQmessage/KQML.h"
 #include "KQmessage/StrCaseCmp.h"
 
 namespace kartlo {
 namespace {
-
-using Traits = std::char_traits<char>;
-constexpr int kEnd = Traits::eof();
-
-enum CharClass : unsigned char { kSeparator, kSpecial, kWord };
-
-/// The tag syntax's byte classes: 0x00-0x20, 0x7F-0xFF and "," separate;
-/// "[]/*=<>" are one-character tokens; other printable bytes form words.
-constexpr std::array<CharClass, 256> MakeClasses() {
-  std::array<CharClass, 256> classes{};
-  for (int c = 0; c < 256; ++c) {
-    classes[c] = (c <= 0x20 || c >= 0x7F || c == ',') ? kSeparator : kWord;
-  }
-  for (char c : {'[', ']', '/', '*', '=', '<', '>'}) {
-    classes[static_cast<unsigned char>(c)] = kSpecial;
-  }
-  return classes;
-}
-constexpr std::array<CharClass, 256> kClass = MakeClasses();
-
-bool IsSeparator(int c) { return c != kEnd && kClass[static_cast<unsigned char>(c)] == kSeparator; }
-bool IsWord(int c) { return c != kEnd && kClass[static_cast<unsigned char>(c)] == kWord; }
-
-/// Row text is handed to the stream in chunks of about this size.
-constexpr std::size_t kChunk = 1 << 16;
-
-/// The counts of a data set header; output counts of -1 mean a label list per row.
-struct Header {
-  int inputs = 0;
-  int expectedOutputs = 0;
-  int generatedOutputs = 0;
-  int error = 0;
-  int rows = -1;
-};
-
-/// What one row holds, in file order: part 1's inputs and expected outputs (or
-/// label list), then part 2's generated outputs (or label list) and errors.
-struct RowLayout {
-  bool part1 = false;
-  bool part2 = false;
-  bool labels1 = false;
-  bool labels2 = false;
-  int in1 = 0;
-  int out1 = 0;
-  int in2 = 0;
-  int out2 = 0;
-};
-
-/// The values and label lists of all rows read so far, row after row.
-struct Collected {
-  std::vector<double> in1, out1, in2, out2;
-  std::vector<TLabelList> labels1, labels2;
-};
-
-/// A part exists when it has columns or carries labels.
-RowLayout LayoutOf(const Header& header) {
-  RowLayout layout;
-  layout.labels1 = header.expectedOutputs == -1;
-  layout.labels2 = header.generatedOutputs == -1;
-  layout.in1 = header.inputs > 0 ? header.inputs : 0;
-  layout.out1 = header.expectedOutputs > 0 ? header.expectedOutputs : 0;
-  layout.in2 = header.generatedOutputs > 0 ? header.generatedOutputs : 0;
-  layout.out2 = header.error > 0 ? header.error : 0;
-  layout.part1 = layout.in1 > 0 || layout.out1 > 0 || layout.labels1;
-  layout.part2 = layout.in2 > 0 || layout.out2 > 0 || layout.labels2;
-  return layout;
-}
-
-/// Reads row values and label lists straight from the stream buffer. A value
-/// is accepted or refused exactly as ReadTag followed by ReadNumberToken would
-/// do it; everything that is not a plain word goes through those two.
-class RowReader {
- public:
-  RowReader(FileTools& tools, std::istream& in, const char* blockdef)
-      : tools_(tools), in_(in), blockdef_(blockdef) {}
-
-  double Value() {
-    for (;;) {
-      std::streambuf* sb = in_.fail() ? nullptr : in_.rdbuf();
-      if (sb == nullptr) return ThroughTagReader();
-      int c = sb->sgetc();
-      while (IsSeparator(c)) c = sb->snextc();
-      if (c == kEnd) return ThroughTagReader();  // reports the end of input
-      if (IsWord(c)) {
-        word_.clear();
-        do {
-          word_.push_back(static_cast<char>(c));
-          c = sb->snextc();
-        } while (IsWord(c));
-        if (c == kEnd) {
-          in_.setstate(std::ios_base::eofbit);
-        } else if (IsSeparator(c)) {
-          sb->sbumpc();  // a separator ending a word is consumed, a special character is not
-        }
-        return tools_.ParseNumber(in_, word_.c_str());
-      }
-      if (c == '[' || c == ']') return ThroughTagReader();  // a tag, an end tag or a stray "]"
-      sb->sbumpc();
-      if (c == '/' && sb->sgetc() == '*') {
-        sb->sbumpc();
-        tools_.SkipComment(in_);
-        continue;
-      }
-      // Any other special character is a bare one-character token.
-      const char text[2] = {static_cast<char>(c), '\0'};
-      return tools_.ParseNumber(in_, text);
-    }
-  }
-
-  /// Appends `count` values to `values`.
-  void Values(int count, std::vector<double>& values) {
-    for (int k = 0; k < count; ++k) values.push_back(Value());
-  }
-
-  /// Whether the next item starts with "[" (a label list), skipping separators
-  /// and comments. Only asked where a row value would otherwise follow, so a
-  /// lone "/" is refused as that value would be.
-  bool LabelListFollows() {
-    for (;;) {
-      std::streambuf* sb = in_.fail() ? nullptr : in_.rdbuf();
-      if (sb == nullptr) return false;
-      int c = sb->sgetc();
-      while (IsSeparator(c)) c = sb->snextc();
-      if (c != '/') return c == '[';
-      sb->sbumpc();
-      if (sb->sgetc() != '*') {
-        static_cast<void>(tools_.ParseNumber(in_, "/"));  // refused as a value would be
-        return false;
-      }
-      sb->sbumpc();
-      tools_.SkipComment(in_);
-    }
-  }
-
- private:
-  double ThroughTagReader() {
-    return tools_.ReadNumberToken(tools_.ReadTag(in_, blockdef_, false), in_);
-  }
-
-  FileTools& tools_;
-  std::istream& in_;
-  const char* blockdef_;
-  std::string word_;  ///< reused for every value
-};
-
-/// Skips separators and comments; the next character must open a label list.
-void ReadLabelsInto(FileTools& tools, std::istream& in, TLabelList& list) {
-  std::streambuf* sb = in.fail() ? nullptr : in.rdbuf();
-  for (;;) {
-    int c = sb != nullptr ? sb->sgetc() : kEnd;
-    while (IsSeparator(c)) c = sb->snextc();
-    if (c == kEnd) {
-      in.setstate(std::ios_base::eofbit);
-      FileTools::Fail(in, "Unexpected end of file");
-    }
-    if (c == '/') {
-      sb->sbumpc();
-      if (sb->sgetc() == '*') {
-        sb->sbumpc();
-        tools.SkipComment(in);
-        continue;
-      }
-      FileTools::Fail(in, "Label list expected");
-    }
-    if (c != '[') FileTools::Fail(in, "Label list expected");
-    sb->sbumpc();
-    // "[~" opens an end tag, never a list.
-    if (sb->sgetc() == '~') FileTools::Fail(in, "Label list expected");
-    break;
-  }
-  int c = sb->sgetc();
-  while (IsSeparator(c)) c = sb->snextc();
-  if (c == ']') {
-    sb->sbumpc();
-    return;
-  }
-  for (;;) {
-    const TagInfo tag = tools.ReadTag(in, nullptr, true);
-    // Written first in a list, such a text would read back as an end tag «[~...».
-    if (!tag.name.empty() && tag.name[0] == '~') {
-      FileTools::Fail(in, "Label text may not begin with '~'");
-    }
-    if (tag.kind == StartTag) {
-      list.Add(tag.name.c_str(), 1.0);
-    } else if (tag.kind == Assignment) {
-      list.Add(tag.name.c_str(), tools.ParseNumber(in, tag.value.c_str()));
-    } else {
-      FileTools::Fail(in, "Label expected");
-    }
-    if (!tag.more) return;
-  }
-}
-
-/// Reads `rows` rows. Per row the values of both parts come first and then the
-/// label lists (part 1's, then part 2's); a label list standing in place of the
-/// values it replaces, as the writer puts it, is accepted as well.
-void ReadRows(FileTools& tools, RowReader& reader, std::istream& in, const RowLayout& layout,
-              int rows, Collected& got) {
-  if (!layout.part1 && !layout.part2) return;  // rows without any values or lists
-  const long long after1 = static_cast<long long>(layout.out1) + layout.in2 + layout.out2;
-  for (int row = 0; row < rows; ++row) {
-    reader.Values(layout.in1, got.in1);
-    bool pending1 = false;
-    if (layout.labels1) {
-      pending1 = after1 > 0 && !reader.LabelListFollows();
-      if (!pending1) ReadLabelsInto(tools, in, got.labels1.emplace_back());
-    }
-    reader.Values(layout.out1, got.out1);
-    reader.Values(layout.in2, got.in2);
-    bool pending2 = false;
-    if (layout.labels2) {
-      pending2 = pending1 || (layout.out2 > 0 && !reader.LabelListFollows());
-      if (!pending2) ReadLabelsInto(tools, in, got.labels2.emplace_back());
-    }
-    reader.Values(layout.out2, got.out2);
-    if (pending1) ReadLabelsInto(tools, in, got.labels1.emplace_back());
-    if (pending2) ReadLabelsInto(tools, in, got.labels2.emplace_back());
-  }
-}
 
 /// A Data of `rows` rows filled with the collected rows, appended one by one.
 std::unique_ptr<Data> Build(int rows, int inputs, int outputs, bool labels,
@@ -265,7 +48,7 @@ std::unique_ptr<Data> Build(int rows, int inputs, int outputs, bool labels,
   return data;
 }
 
-void BuildParts(const RowLayout& layout, int rows, const Collected& got,
+void BuildParts(const TRowLayout& layout, int rows, const TRowBlock& got,
                 std::unique_ptr<Data>& expected, std::unique_ptr<Data>& generated) {
   if (layout.part1) {
     expected = Build(rows, layout.in1, layout.out1, layout.labels1, got.in1, got.out1, got.labels1);
@@ -276,79 +59,7 @@ void BuildParts(const RowLayout& layout, int rows, const Collected& got,
   }
 }
 
-/// The header's tag must be followed by the start tag "Data" and must have given
-/// a row count; returns the "Data" tag's name.
-std::string ExpectDataBlock(FileTools& tools, std::istream& in, const TagInfo& tag,
-                            const Header& header) {
-  std::string name = tools.ExpectStartTag(tag, in, "DATA");
-  if (header.rows < 0) FileTools::Fail(in, "[ROWS = <integer>] expected");
-  return name;
-}
-
-/// Reads the start tag "DataSet", the header and the start tag "Data", whose
-/// names are returned as the names of the two open blocks.
-Header ReadHeaderTo(FileTools& tools, std::istream& in, std::string& dataSetName,
-                    std::string& dataName) {
-  dataSetName = tools.ExpectStartTag(tools.ReadTag(in, nullptr, false), in, "DATASET");
-  Header h;
-  TagInfo tag;
-  tools.ReadDataSetHeader(in, h.inputs, h.expectedOutputs, h.generatedOutputs, h.error, h.rows,
-                          tag);
-  dataName = ExpectDataBlock(tools, in, tag, h);
-  return h;
-}
-
 // --- Writing ------------------------------------------------------------------------
-
-/// "%.15g" of `value`: to_chars gives the same bytes for finite values.
-void AppendGeneral(std::string& text, double value) {
-  char buffer[32];
-  if (std::isfinite(value)) {
-    const auto result =
-        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
-    text.append(buffer, result.ptr);
-    return;
-  }
-  const int n = std::snprintf(buffer, sizeof buffer, "%.15g", value);
-  if (n > 0) text.append(buffer, static_cast<std::size_t>(n));
-}
-
-/// "%.9f" of `value`, of any length.
-void AppendFixed9(std::string& text, double value) {
-  char buffer[64];
-  const int n = std::snprintf(buffer, sizeof buffer, "%.9f", value);
-  if (n < 0) return;
-  if (static_cast<std::size_t>(n) < sizeof buffer) {
-    text.append(buffer, static_cast<std::size_t>(n));
-    return;
-  }
-  std::string wide(static_cast<std::size_t>(n), '\0');
-  std::snprintf(wide.data(), wide.size() + 1, "%.9f", value);
-  text += wide;
-}
-
-/// «[A B=2.000000000 ] »: a label of value exactly 1 is written as its text alone.
-void AppendLabelList(std::string& text, const TLabelList* list) {
-  text += '[';
-  if (list != nullptr) {
-    for (const TLabel& label : list->labels) {
-      text += label.text;
-      if (label.value != 1.0) {
-        text += '=';
-        AppendFixed9(text, label.value);
-      }
-      text += ' ';
-    }
-  }
-  text += "] ";
-}
-
-void AppendValues(std::string& text, const double* values, int count) {
-  for (int k = 0; k < count; ++k) {
-    AppendGeneral(text, values[k]);
-    text += ' ';
-  }
-}
 
 /// The row count of the parts given, or kBadRows (no part, or parts of unequal length).
 int RowsToWrite(const Data* expected, const Data* generated) {
@@ -425,8 +136,8 @@ int FileTools::LoadDataSets(const char* file, std::unique_ptr<Data>& expected,
                             std::unique_ptr<Data>& generated,
                             std::unique_ptr<TKQstructure> report) {
   report.reset();
-  std::ifstream in(file, std::ios::binary);
-  if (!in.is_open()) return kCannotOpen;
+  std::ifstream in;
+  if (!TDataSetReader::Open(file, in)) return kCannotOpen;
   return ReadDataSets(in, expected, generated);
 }
 
@@ -434,20 +145,12 @@ int FileTools::ReadDataSets(std::istream& in, std::unique_ptr<Data>& expected,
                             std::unique_ptr<Data>& generated) {
   expected.reset();
   generated.reset();
-  std::string dataSetName;
-  std::string dataName;
-  const Header header = ReadHeaderTo(*this, in, dataSetName, dataName);
-  const RowLayout layout = LayoutOf(header);
-
-  Collected got;
-  RowReader reader(*this, in, dataName.c_str());
-  ReadRows(*this, reader, in, layout, header.rows, got);
-
-  ExpectEndTag(ReadTag(in, dataName.c_str(), false), in);
-  ExpectEndTag(ReadTag(in, dataSetName.c_str(), false), in);
-  ExpectEndTag(ReadTag(in, nullptr, false), in);
-
-  BuildParts(layout, header.rows, got, expected, generated);
+  TDataSetReader reader(*this, in);
+  reader.ReadHeader();
+  TRowBlock got;
+  reader.ReadRows(reader.Header().rows, got);
+  reader.ReadEnd();
+  BuildParts(reader.Layout(), reader.Header().rows, got, expected, generated);
   return kSuccess;
 }
 
@@ -469,8 +172,8 @@ int FileTools::ReadDataSet(std::istream& in, std::unique_ptr<Data>& expected) {
 
 int FileTools::LoadDataBlock(const char* file, int* offset, int* rows,
                              std::unique_ptr<Data>& expected, std::unique_ptr<Data>& generated) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in.is_open()) return kCannotOpen;
+  std::ifstream in;
+  if (!TDataSetReader::Open(file, in)) return kCannotOpen;
   return ReadDataBlock(in, offset, rows, expected, generated);
 }
 
@@ -485,9 +188,8 @@ int FileTools::ReadDataBlock(std::istream& in, int* offset, int* rows,
   KARTLO_ASSERT(offset != nullptr && rows != nullptr);
   expected.reset();
   generated.reset();
-  std::string dataSetName;
-  std::string dataName;
-  const Header header = ReadHeaderTo(*this, in, dataSetName, dataName);
+  TDataSetReader reader(*this, in);
+  reader.ReadHeader();
 
   // Offsets count from the character after the start tag "Data".
   std::streambuf* sb = in.rdbuf();
@@ -498,11 +200,10 @@ int FileTools::ReadDataBlock(std::istream& in, int* offset, int* rows,
   in.clear(in.rdstate() & ~std::ios_base::eofbit);
 
   // A part that only carries labels is read as well, so that its lists are consumed.
-  const RowLayout layout = LayoutOf(header);
+  const TRowLayout& layout = reader.Layout();
   const int count = *rows > 0 ? *rows : 0;
-  Collected got;
-  RowReader reader(*this, in, dataName.c_str());
-  ReadRows(*this, reader, in, layout, count, got);
+  TRowBlock got;
+  reader.ReadRows(count, got);
 
   const std::streamoff end = sb->pubseekoff(0, std::ios_base::cur, std::ios_base::in);
   if (end < start || end - start > INT_MAX) Fail(in, "Bad block offset");
@@ -515,13 +216,13 @@ int FileTools::ReadDataBlock(std::istream& in, int* offset, int* rows,
 
 std::unique_ptr<TLabelList> FileTools::ReadLabelList(std::istream& in) {
   auto list = std::make_unique<TLabelList>();
-  ReadLabelsInto(*this, in, *list);
+  ReadLabelListInto(*this, in, *list);
   return list;
 }
 
 void FileTools::WriteLabelList(std::ostream& out, const TLabelList* list) {
   std::string text;
-  AppendLabelList(text, list);
+  TDataRowWriter::AppendLabelList(text, list);
   out << text;
 }
 
@@ -610,37 +311,30 @@ int FileTools::WriteDataRows(const char* file, Data* expected, Data* generated,
 int FileTools::WriteDataRows(std::ostream& out, Data* expected, Data* generated) {
   const int rows = RowsToWrite(expected, generated);
   if (rows < 0) return kBadRows;
-  std::string text;
-  text.reserve(kChunk + 4096);
+  TDataRowWriter writer(out);
   for (int row = 0; row < rows; ++row) {
     if (expected != nullptr) {
-      AppendValues(text, expected->InputRowPtr(row), expected->MbrLngInputs);
-      text += "  ";
+      writer.Values(expected->InputRowPtr(row), expected->MbrLngInputs);
+      writer.Gap();
       if (expected->MbrFlgLabels) {
-        AppendLabelList(text, expected->GetLabels(row));
+        writer.Labels(expected->GetLabels(row));
       } else {
-        AppendValues(text, expected->OutputRowPtr(row), expected->MbrLngOutputs);
+        writer.Values(expected->OutputRowPtr(row), expected->MbrLngOutputs);
       }
     }
     if (generated != nullptr) {
-      text += "  ";
+      writer.Gap();
       if (generated->MbrFlgLabels) {
-        AppendLabelList(text, generated->GetLabels(row));
+        writer.Labels(generated->GetLabels(row));
       } else {
-        AppendValues(text, generated->InputRowPtr(row), generated->MbrLngInputs);
+        writer.Values(generated->InputRowPtr(row), generated->MbrLngInputs);
       }
-      text += "  ";
-      AppendValues(text, generated->OutputRowPtr(row), generated->MbrLngOutputs);
+      writer.Gap();
+      writer.Values(generated->OutputRowPtr(row), generated->MbrLngOutputs);
     }
-    text += '\n';
-    if (text.size() >= kChunk) {
-      out.write(text.data(), static_cast<std::streamsize>(text.size()));
-      if (!out) return kWriteFailed;
-      text.clear();
-    }
+    if (!writer.EndRow()) return kWriteFailed;
   }
-  out.write(text.data(), static_cast<std::streamsize>(text.size()));
-  return StreamResult(out);
+  return writer.Finish() ? kSuccess : kWriteFailed;
 }
 
 int FileTools::WriteDataSetEnd(const char* file) {
@@ -659,15 +353,15 @@ int FileTools::WriteDataSetEnd(std::ostream& out) {
 // --- Probe --------------------------------------------------------------------------------
 
 std::unique_ptr<TKQstructure> FileTools::ProbeFile(const char* file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in.is_open()) return TKQstructure::MakeError("file-read-error");
+  std::ifstream in;
+  if (!TDataSetReader::Open(file, in)) return TKQstructure::MakeError("file-read-error");
   return ProbeStream(in);
 }
 
 std::unique_ptr<TKQstructure> FileTools::ProbeStream(std::istream& in) {
   const std::string name = ExpectStartTag(ReadTag(in, nullptr, false), in, nullptr);
   if (strcasecmp(name.c_str(), "DATASET") == 0) {
-    Header h;
+    TDataSetHeader h;
     TagInfo tag;
     if (ReadDataSetHeader(in, h.inputs, h.expectedOutputs, h.generatedOutputs, h.error, h.rows,
                           tag) != kSuccess) {

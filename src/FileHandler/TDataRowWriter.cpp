@@ -1,0 +1,199 @@
+#include "FileHandler/TDataRowWriter.h"
+
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <ostream>
+
+#include "DataObject/TLabelList.h"
+
+namespace kartlo {
+namespace {
+
+/// Row text is handed to the stream in pieces of about this size.
+constexpr std::size_t kChunk = 1 << 16;
+
+__extension__ typedef unsigned __int128 U128;
+
+constexpr std::uint64_t kPow10[20] = {1ULL,
+                                      10ULL,
+                                      100ULL,
+                                      1000ULL,
+                                      10000ULL,
+                                      100000ULL,
+                                      1000000ULL,
+                                      10000000ULL,
+                                      100000000ULL,
+                                      1000000000ULL,
+                                      10000000000ULL,
+                                      100000000000ULL,
+                                      1000000000000ULL,
+                                      10000000000000ULL,
+                                      100000000000000ULL,
+                                      1000000000000000ULL,
+                                      10000000000000000ULL,
+                                      100000000000000000ULL,
+                                      1000000000000000000ULL,
+                                      10000000000000000000ULL};
+
+/// 10^s for 0 ≤ s ≤ 20.
+U128 Pow10(int s) { return s < 20 ? U128{kPow10[s]} : U128{kPow10[19]} * 10U; }
+
+/// Fifteen significant digits of a = m · 2^-k, correctly rounded (ties to even, as printf
+/// rounds), as the integer `digits` in [10^14, 10^15) and the decimal exponent `x` of the
+/// rounded value. Works for 1e-5 ≤ a < 1e15, where every step below is exact.
+void FifteenDigits(std::uint64_t m, int k, std::uint64_t& digits, int& x) {
+  // floor(log10(a)) or one less, from the binary exponent.
+  const int e2 = 63 - std::countl_zero(m) - k;
+  x = e2 >= 0 ? (e2 * 78913) >> 18 : -((-e2 * 78913 + (1 << 18) - 1) >> 18);
+  for (;;) {
+    const int s = 14 - x;
+    const U128 p = U128{m} * Pow10(s);
+    const U128 q = p >> k;
+    if (q >= kPow10[15]) {
+      ++x;
+      continue;
+    }
+    if (q < kPow10[14]) {
+      --x;
+      continue;
+    }
+    const U128 rest = p & ((U128{1} << k) - 1);
+    const U128 half = U128{1} << (k - 1);
+    digits = static_cast<std::uint64_t>(q);
+    if (rest > half || (rest == half && (digits & 1U) != 0)) ++digits;
+    if (digits == kPow10[15]) {
+      digits = kPow10[14];
+      ++x;
+    }
+    return;
+  }
+}
+
+/// printf's "%.15g" for the values FifteenDigits covers; false for any other value.
+bool AppendFast(std::string& text, double value) {
+  const std::uint64_t bits = std::bit_cast<std::uint64_t>(value);
+  const int biased = static_cast<int>((bits >> 52) & 0x7FF);
+  const double a = std::fabs(value);
+  if (biased == 0 || !(a >= 1e-5 && a < 1e15)) return false;
+  const std::uint64_t m = (bits & ((1ULL << 52) - 1)) | (1ULL << 52);
+  const int k = 1075 - biased;  // a = m · 2^-k; k > 0 throughout the range
+  std::uint64_t digits = 0;
+  int x = 0;
+  FifteenDigits(m, k, digits, x);
+
+  char d[15];
+  for (int i = 14; i >= 0; --i) {
+    d[i] = static_cast<char>('0' + digits % 10);
+    digits /= 10;
+  }
+  int n = 15;  // significant digits left once trailing zeros are dropped
+  while (n > 1 && d[n - 1] == '0') --n;
+
+  char out[32];
+  int len = 0;
+  if (value < 0) out[len++] = '-';
+  if (x < -4 || x >= 15) {
+    // Exponent style: d.ddd e±XX, two exponent digits here.
+    out[len++] = d[0];
+    if (n > 1) {
+      out[len++] = '.';
+      for (int i = 1; i < n; ++i) out[len++] = d[i];
+    }
+    const int e = x < 0 ? -x : x;
+    out[len++] = 'e';
+    out[len++] = x < 0 ? '-' : '+';
+    out[len++] = static_cast<char>('0' + e / 10);
+    out[len++] = static_cast<char>('0' + e % 10);
+  } else if (x < 0) {
+    out[len++] = '0';
+    out[len++] = '.';
+    for (int i = 0; i < -x - 1; ++i) out[len++] = '0';
+    for (int i = 0; i < n; ++i) out[len++] = d[i];
+  } else {
+    for (int i = 0; i <= x; ++i) out[len++] = d[i];  // x ≤ 14: all digits are at hand
+    if (n > x + 1) {
+      out[len++] = '.';
+      for (int i = x + 1; i < n; ++i) out[len++] = d[i];
+    }
+  }
+  text.append(out, static_cast<std::size_t>(len));
+  return true;
+}
+
+/// "%.9f" of `value`, of any length.
+void AppendFixed9(std::string& text, double value) {
+  char buffer[64];
+  const int n = std::snprintf(buffer, sizeof buffer, "%.9f", value);
+  if (n < 0) return;
+  if (static_cast<std::size_t>(n) < sizeof buffer) {
+    text.append(buffer, static_cast<std::size_t>(n));
+    return;
+  }
+  std::string wide(static_cast<std::size_t>(n), '\0');
+  std::snprintf(wide.data(), wide.size() + 1, "%.9f", value);
+  text += wide;
+}
+
+}  // namespace
+
+TDataRowWriter::TDataRowWriter(std::ostream& out) : out_(out) { text_.reserve(kChunk + 4096); }
+
+bool TDataRowWriter::EndRow() {
+  text_ += '\n';
+  if (text_.size() < kChunk) return static_cast<bool>(out_);
+  out_.write(text_.data(), static_cast<std::streamsize>(text_.size()));
+  text_.clear();
+  return static_cast<bool>(out_);
+}
+
+bool TDataRowWriter::Finish() {
+  out_.write(text_.data(), static_cast<std::streamsize>(text_.size()));
+  text_.clear();
+  out_.flush();
+  return static_cast<bool>(out_);
+}
+
+void TDataRowWriter::AppendGeneral(std::string& text, double value) {
+  if (value == 0.0) {
+    text += std::signbit(value) ? "-0" : "0";
+    return;
+  }
+  if (AppendFast(text, value)) return;
+  char buffer[32];
+  if (std::isfinite(value)) {
+    // to_chars with a precision formats as printf does, exactly.
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
+    text.append(buffer, result.ptr);
+    return;
+  }
+  const int n = std::snprintf(buffer, sizeof buffer, "%.15g", value);
+  if (n > 0) text.append(buffer, static_cast<std::size_t>(n));
+}
+
+void TDataRowWriter::AppendValues(std::string& text, const double* values, int count) {
+  for (int k = 0; k < count; ++k) {
+    AppendGeneral(text, values[k]);
+    text += ' ';
+  }
+}
+
+void TDataRowWriter::AppendLabelList(std::string& text, const TLabelList* list) {
+  text += '[';
+  if (list != nullptr) {
+    for (const TLabel& label : list->labels) {
+      text += label.text;
+      if (label.value != 1.0) {
+        text += '=';
+        AppendFixed9(text, label.value);
+      }
+      text += ' ';
+    }
+  }
+  text += "] ";
+}
+
+}  // namespace kartlo
