@@ -15,6 +15,7 @@
 #include "FileHandler/FileTools.h"
 #include "FuzzSupport.h"
 #include "KQmessage/TException.h"
+#include "NeuralNets/TBasicLayer.h"
 #include "NeuralNets/TBasicNetwork.h"
 #include "NeuralNets/TKohonenNetwork.h"
 
@@ -25,6 +26,7 @@ using kartlo::fuzz::Require;
 namespace {
 
 constexpr std::string_view kSeparator = "\n%%\n";
+constexpr long long kMaxWork = 50'000'000;
 
 /// Runs the road; returns the written result, or "" when the road stops.
 std::string Road(const std::string& networkText, const std::string& dataText) {
@@ -40,6 +42,11 @@ std::string Road(const std::string& networkText, const std::string& dataText) {
   std::unique_ptr<Data> input;
   if (dataTools.ReadDataSet(dataIn, input) != FileTools::kSuccess) return {};
   if (input == nullptr) return {};
+  // A small file may describe a large map; mapping it is honest work, not a
+  // hang, so rows times weights is bounded here to keep every run quick.
+  const long long work = static_cast<long long>(input->MbrNdxRows) *
+                         map->layers[1]->numNeurons * map->layers[2]->numNeurons;
+  if (work > kMaxWork) return {};
 
   const std::unique_ptr<Data> result = map->MapToCoordinates(input.get());
   Require(result != nullptr, "null result without an error");
