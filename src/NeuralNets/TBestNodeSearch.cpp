@@ -1,6 +1,7 @@
 #include "NeuralNets/TBestNodeSearch.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <limits>
 #include <thread>
@@ -31,6 +32,7 @@ struct Shape {
   int nMap;
   int blocks;
   int prefix;
+  bool gather;  ///< every weight's index fits the 32-bit indices of a vector gather
 };
 
 const double* BlockOf(const Shape& s, int b) {
@@ -54,14 +56,9 @@ struct Best {
   double distance = kInf;
   int node = -1;
 
-  void Start(double d, int g) {
-    if (d < kInf) {
-      distance = d;
-      node = g;
-    }
-  }
-  /// Node i with its final distance d. The guess has been taken first, out of index order,
-  /// so a node below the current winner's index also wins a tie.
+  /// Node i with its final distance d. Nodes come in any order (the guesses first), so a
+  /// node below the current winner's index also wins a tie: the result is the smallest
+  /// distance below infinity, and of equal ones the lowest index.
   void Offer(double d, int i) {
     if (d < distance || (d == distance && i < node)) {
       distance = d;
@@ -72,9 +69,46 @@ struct Best {
 
 /// Offers the lanes of block b whose bit is set in `alive` with their final sums.
 void OfferLanes(Best& best, const double* sums, unsigned alive, int b, int nMap) {
-  for (int l = 0; l < kLanes; ++l) {
+  for (; alive != 0; alive &= alive - 1) {
+    const int l = std::countr_zero(alive);
     const int i = b * kLanes + l;
-    if (((alive >> l) & 1U) != 0 && i < nMap) best.Offer(sums[l], i);
+    if (i < nMap) best.Offer(sums[l], i);
+  }
+}
+
+/// Completes the guesses, each lane's node of smallest prefix sum (block[l] is its block, or
+/// negative when the lane has none), and offers them: a good best distance before the scan.
+void TakeGuesses(const Shape& s, const double* x, const double* partial, const double* block,
+                 Best& best) {
+  int nodes[kLanes];
+  int count = 0;
+  for (int l = 0; l < kLanes; ++l) {
+    const int node = static_cast<int>(block[l]) * kLanes + l;
+    if (block[l] >= 0.0 && node < s.nMap) nodes[count++] = node;
+  }
+  // The guesses' sums advance side by side, each term by term in input order.
+  double sums[kLanes];
+  const double* w[kLanes];
+  for (int k = 0; k < count; ++k) {
+    sums[k] = partial[nodes[k]];
+    w[k] = BlockOf(s, nodes[k] / kLanes) + nodes[k] % kLanes;
+  }
+  for (int j = s.prefix; j < s.nIn; ++j) {
+    const std::size_t o = static_cast<std::size_t>(j) * kLanes;
+    for (int k = 0; k < count; ++k) {
+      const double diff = x[j] - w[k][o];
+      sums[k] = sums[k] + diff * diff;
+    }
+  }
+  for (int k = 0; k < count; ++k) best.Offer(sums[k], nodes[k]);
+}
+
+/// Offers lane l's guess, node block[l]·kLanes + l at full distance sums[l]; a lane whose
+/// block is negative has none.
+void OfferGuesses(const Shape& s, const double* sums, const double* block, Best& best) {
+  for (int l = 0; l < kLanes; ++l) {
+    const int node = static_cast<int>(block[l]) * kLanes + l;
+    if (block[l] >= 0.0 && node < s.nMap) best.Offer(sums[l], node);
   }
 }
 
@@ -99,7 +133,7 @@ unsigned ScalarAlive(const double* acc, double best) {
   return alive;
 }
 
-int SearchScalar(const Shape& s, const double* x, double* partial) {
+int SearchScalar(const Shape& s, const double* x, double* partial, int* /*candidates*/) {
   for (int b = 0; b < s.blocks; ++b) {
     const double* w = BlockOf(s, b);
     double acc[kLanes] = {};
@@ -113,7 +147,7 @@ int SearchScalar(const Shape& s, const double* x, double* partial) {
   }
   Best best;
   const int g = ScalarGuess(partial, s.nMap);
-  if (g >= 0) best.Start(CompleteGuess(s, x, partial, g), g);
+  if (g >= 0) best.Offer(CompleteGuess(s, x, partial, g), g);
 
   for (int b = 0; b < s.blocks; ++b) {
     const double* w = BlockOf(s, b);
@@ -146,7 +180,7 @@ __attribute__((target("avx2"))) unsigned Avx2Alive(__m256d lo, __m256d hi, __m25
 }
 
 __attribute__((target("avx2"))) int SearchAvx2(const Shape& s, const double* x,
-                                                double* partial) {
+                                                double* partial, int* candidates) {
   // Prefix sums, keeping per lane the smallest one and its block for the guess.
   __m256d lowLo = _mm256_set1_pd(kInf);
   __m256d lowHi = lowLo;
@@ -173,25 +207,116 @@ __attribute__((target("avx2"))) int SearchAvx2(const Shape& s, const double* x,
     atLo = _mm256_blendv_pd(atLo, block, lessLo);
     atHi = _mm256_blendv_pd(atHi, block, lessHi);
   }
-  alignas(32) double low[kLanes];
+  Best best;
   alignas(32) double at[kLanes];
-  _mm256_store_pd(low, lowLo);
-  _mm256_store_pd(low + 4, lowHi);
   _mm256_store_pd(at, atLo);
   _mm256_store_pd(at + 4, atHi);
-  int g = -1;
-  double gLow = kInf;
-  for (int l = 0; l < kLanes; ++l) {
-    const int node = static_cast<int>(at[l]) * kLanes + l;
-    if (at[l] >= 0.0 && node < s.nMap && low[l] < gLow) {
-      gLow = low[l];
-      g = node;
+  if (s.gather) {
+    // Each lane's guess continues from its prefix sum, its weights gathered input by input.
+    const __m256d zero = _mm256_setzero_pd();
+    const __m256d hasLo = _mm256_cmp_pd(atLo, zero, _CMP_GE_OQ);
+    const __m256d hasHi = _mm256_cmp_pd(atHi, zero, _CMP_GE_OQ);
+    const __m128i stride = _mm_set1_epi32(s.nIn * kLanes);
+    const __m128i start = _mm_set1_epi32(s.prefix * kLanes);
+    __m128i indexLo = _mm_add_epi32(
+        _mm_add_epi32(_mm_mullo_epi32(_mm256_cvttpd_epi32(_mm256_max_pd(atLo, zero)), stride),
+                      _mm_setr_epi32(0, 1, 2, 3)),
+        start);
+    __m128i indexHi = _mm_add_epi32(
+        _mm_add_epi32(_mm_mullo_epi32(_mm256_cvttpd_epi32(_mm256_max_pd(atHi, zero)), stride),
+                      _mm_setr_epi32(4, 5, 6, 7)),
+        start);
+    const __m128i step = _mm_set1_epi32(kLanes);
+    __m256d sumLo = lowLo;
+    __m256d sumHi = lowHi;
+    for (int j = s.prefix; j < s.nIn; ++j) {
+      const __m256d xj = _mm256_set1_pd(x[j]);
+      const __m256d dLo = _mm256_sub_pd(xj, _mm256_mask_i32gather_pd(zero, s.w, indexLo, hasLo, 8));
+      const __m256d dHi = _mm256_sub_pd(xj, _mm256_mask_i32gather_pd(zero, s.w, indexHi, hasHi, 8));
+      sumLo = _mm256_add_pd(sumLo, _mm256_mul_pd(dLo, dLo));
+      sumHi = _mm256_add_pd(sumHi, _mm256_mul_pd(dHi, dHi));
+      indexLo = _mm_add_epi32(indexLo, step);
+      indexHi = _mm_add_epi32(indexHi, step);
+    }
+    alignas(32) double sums[kLanes];
+    _mm256_store_pd(sums, sumLo);
+    _mm256_store_pd(sums + 4, sumHi);
+    OfferGuesses(s, sums, at, best);
+  } else {
+    TakeGuesses(s, x, partial, at, best);
+  }
+
+  // Blocks with a lane still at or below the guess's distance, in block order.
+  int n = 0;
+  {
+    const __m256d limit = _mm256_set1_pd(best.distance);
+    for (int b = 0; b < s.blocks; ++b) {
+      candidates[n] = b;
+      n += Avx2Alive(_mm256_load_pd(partial + b * kLanes), _mm256_load_pd(partial + b * kLanes + 4),
+                     limit) != 0;
     }
   }
-  Best best;
-  if (g >= 0) best.Start(CompleteGuess(s, x, partial, g), g);
-
-  for (int b = 0; b < s.blocks; ++b) {
+  // Four blocks at a time keep eight independent sums in flight.
+  int c = 0;
+  for (; c + 4 <= n; c += 4) {
+    const double* w0 = BlockOf(s, candidates[c]);
+    const double* w1 = BlockOf(s, candidates[c + 1]);
+    const double* w2 = BlockOf(s, candidates[c + 2]);
+    const double* w3 = BlockOf(s, candidates[c + 3]);
+    const __m256d limit = _mm256_set1_pd(best.distance);
+    __m256d a0 = _mm256_load_pd(partial + candidates[c] * kLanes);
+    __m256d b0 = _mm256_load_pd(partial + candidates[c] * kLanes + 4);
+    __m256d a1 = _mm256_load_pd(partial + candidates[c + 1] * kLanes);
+    __m256d b1 = _mm256_load_pd(partial + candidates[c + 1] * kLanes + 4);
+    __m256d a2 = _mm256_load_pd(partial + candidates[c + 2] * kLanes);
+    __m256d b2 = _mm256_load_pd(partial + candidates[c + 2] * kLanes + 4);
+    __m256d a3 = _mm256_load_pd(partial + candidates[c + 3] * kLanes);
+    __m256d b3 = _mm256_load_pd(partial + candidates[c + 3] * kLanes + 4);
+    unsigned m0 = Avx2Alive(a0, b0, limit);
+    unsigned m1 = Avx2Alive(a1, b1, limit);
+    unsigned m2 = Avx2Alive(a2, b2, limit);
+    unsigned m3 = Avx2Alive(a3, b3, limit);
+    for (int j = s.prefix; (m0 | m1 | m2 | m3) != 0 && j < s.nIn;) {
+      const int stop = std::min(j + kCheckEvery, s.nIn);
+      for (; j < stop; ++j) {
+        const __m256d xj = _mm256_set1_pd(x[j]);
+        const int o = j * kLanes;
+        __m256d d;
+        d = _mm256_sub_pd(xj, _mm256_load_pd(w0 + o));
+        a0 = _mm256_add_pd(a0, _mm256_mul_pd(d, d));
+        d = _mm256_sub_pd(xj, _mm256_load_pd(w0 + o + 4));
+        b0 = _mm256_add_pd(b0, _mm256_mul_pd(d, d));
+        d = _mm256_sub_pd(xj, _mm256_load_pd(w1 + o));
+        a1 = _mm256_add_pd(a1, _mm256_mul_pd(d, d));
+        d = _mm256_sub_pd(xj, _mm256_load_pd(w1 + o + 4));
+        b1 = _mm256_add_pd(b1, _mm256_mul_pd(d, d));
+        d = _mm256_sub_pd(xj, _mm256_load_pd(w2 + o));
+        a2 = _mm256_add_pd(a2, _mm256_mul_pd(d, d));
+        d = _mm256_sub_pd(xj, _mm256_load_pd(w2 + o + 4));
+        b2 = _mm256_add_pd(b2, _mm256_mul_pd(d, d));
+        d = _mm256_sub_pd(xj, _mm256_load_pd(w3 + o));
+        a3 = _mm256_add_pd(a3, _mm256_mul_pd(d, d));
+        d = _mm256_sub_pd(xj, _mm256_load_pd(w3 + o + 4));
+        b3 = _mm256_add_pd(b3, _mm256_mul_pd(d, d));
+      }
+      m0 = Avx2Alive(a0, b0, limit);
+      m1 = Avx2Alive(a1, b1, limit);
+      m2 = Avx2Alive(a2, b2, limit);
+      m3 = Avx2Alive(a3, b3, limit);
+    }
+    alignas(32) double sums[kLanes];
+    const __m256d lows[4] = {a0, a1, a2, a3};
+    const __m256d highs[4] = {b0, b1, b2, b3};
+    const unsigned masks[4] = {m0, m1, m2, m3};
+    for (int k = 0; k < 4; ++k) {
+      if (masks[k] == 0) continue;
+      _mm256_store_pd(sums, lows[k]);
+      _mm256_store_pd(sums + 4, highs[k]);
+      OfferLanes(best, sums, masks[k], candidates[c + k], s.nMap);
+    }
+  }
+  for (; c < n; ++c) {
+    const int b = candidates[c];
     const double* w = BlockOf(s, b);
     const __m256d limit = _mm256_set1_pd(best.distance);
     __m256d lo = _mm256_load_pd(partial + b * kLanes);
@@ -221,10 +346,42 @@ __attribute__((target("avx2"))) int SearchAvx2(const Shape& s, const double* x,
 // --- AVX-512: a block is one vector of eight lanes ------------------------------------------
 
 __attribute__((target("avx512f"))) int SearchAvx512(const Shape& s, const double* x,
-                                                     double* partial) {
+                                                     double* partial, int* candidates) {
   __m512d low = _mm512_set1_pd(kInf);
   __m512d at = _mm512_set1_pd(-1.0);
-  for (int b = 0; b < s.blocks; ++b) {
+  // Four blocks at a time keep four independent sums in flight.
+  int b = 0;
+  for (; b + 4 <= s.blocks; b += 4) {
+    const double* w0 = BlockOf(s, b);
+    const double* w1 = BlockOf(s, b + 1);
+    const double* w2 = BlockOf(s, b + 2);
+    const double* w3 = BlockOf(s, b + 3);
+    __m512d a0 = _mm512_setzero_pd();
+    __m512d a1 = _mm512_setzero_pd();
+    __m512d a2 = _mm512_setzero_pd();
+    __m512d a3 = _mm512_setzero_pd();
+    for (int j = 0; j < s.prefix; ++j) {
+      const __m512d xj = _mm512_set1_pd(x[j]);
+      const int o = j * kLanes;
+      __m512d d;
+      d = _mm512_sub_pd(xj, _mm512_load_pd(w0 + o));
+      a0 = _mm512_add_pd(a0, _mm512_mul_pd(d, d));
+      d = _mm512_sub_pd(xj, _mm512_load_pd(w1 + o));
+      a1 = _mm512_add_pd(a1, _mm512_mul_pd(d, d));
+      d = _mm512_sub_pd(xj, _mm512_load_pd(w2 + o));
+      a2 = _mm512_add_pd(a2, _mm512_mul_pd(d, d));
+      d = _mm512_sub_pd(xj, _mm512_load_pd(w3 + o));
+      a3 = _mm512_add_pd(a3, _mm512_mul_pd(d, d));
+    }
+    const __m512d accs[4] = {a0, a1, a2, a3};
+    for (int k = 0; k < 4; ++k) {
+      _mm512_store_pd(partial + (b + k) * kLanes, accs[k]);
+      const __mmask8 less = _mm512_cmp_pd_mask(accs[k], low, _CMP_LT_OQ);
+      low = _mm512_mask_mov_pd(low, less, accs[k]);
+      at = _mm512_mask_mov_pd(at, less, _mm512_set1_pd(static_cast<double>(b + k)));
+    }
+  }
+  for (; b < s.blocks; ++b) {
     const double* w = BlockOf(s, b);
     __m512d acc = _mm512_setzero_pd();
     for (int j = 0; j < s.prefix; ++j) {
@@ -236,23 +393,91 @@ __attribute__((target("avx512f"))) int SearchAvx512(const Shape& s, const double
     low = _mm512_mask_mov_pd(low, less, acc);
     at = _mm512_mask_mov_pd(at, less, _mm512_set1_pd(static_cast<double>(b)));
   }
-  alignas(64) double lows[kLanes];
+  Best best;
   alignas(64) double ats[kLanes];
-  _mm512_store_pd(lows, low);
   _mm512_store_pd(ats, at);
-  int g = -1;
-  double gLow = kInf;
-  for (int l = 0; l < kLanes; ++l) {
-    const int node = static_cast<int>(ats[l]) * kLanes + l;
-    if (ats[l] >= 0.0 && node < s.nMap && lows[l] < gLow) {
-      gLow = lows[l];
-      g = node;
+  if (s.gather) {
+    // Each lane's guess continues from its prefix sum, its weights gathered input by input.
+    const __m512d zero = _mm512_setzero_pd();
+    const __mmask8 has = _mm512_cmp_pd_mask(at, zero, _CMP_GE_OQ);
+    // (The masked forms leave no lane undefined.)
+    const __m256i block =
+        _mm512_mask_cvttpd_epi32(_mm256_setzero_si256(), has, _mm512_mask_max_pd(zero, has, at, zero));
+    __m256i index = _mm256_add_epi32(
+        _mm256_add_epi32(_mm256_mullo_epi32(block, _mm256_set1_epi32(s.nIn * kLanes)),
+                         _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7)),
+        _mm256_set1_epi32(s.prefix * kLanes));
+    const __m256i step = _mm256_set1_epi32(kLanes);
+    __m512d sum = low;
+    for (int j = s.prefix; j < s.nIn; ++j) {
+      const __m512d w = _mm512_mask_i32gather_pd(zero, has, index, s.w, 8);
+      const __m512d d = _mm512_sub_pd(_mm512_set1_pd(x[j]), w);
+      sum = _mm512_add_pd(sum, _mm512_mul_pd(d, d));
+      index = _mm256_add_epi32(index, step);
+    }
+    alignas(64) double sums[kLanes];
+    _mm512_store_pd(sums, sum);
+    OfferGuesses(s, sums, ats, best);
+  } else {
+    TakeGuesses(s, x, partial, ats, best);
+  }
+
+  // Blocks with a lane still at or below the guess's distance, in block order.
+  int n = 0;
+  {
+    const __m512d limit = _mm512_set1_pd(best.distance);
+    for (int b = 0; b < s.blocks; ++b) {
+      candidates[n] = b;
+      n += _mm512_cmp_pd_mask(_mm512_load_pd(partial + b * kLanes), limit, _CMP_LE_OQ) != 0;
     }
   }
-  Best best;
-  if (g >= 0) best.Start(CompleteGuess(s, x, partial, g), g);
-
-  for (int b = 0; b < s.blocks; ++b) {
+  // Four blocks at a time keep four independent sums in flight.
+  int c = 0;
+  for (; c + 4 <= n; c += 4) {
+    const double* w0 = BlockOf(s, candidates[c]);
+    const double* w1 = BlockOf(s, candidates[c + 1]);
+    const double* w2 = BlockOf(s, candidates[c + 2]);
+    const double* w3 = BlockOf(s, candidates[c + 3]);
+    const __m512d limit = _mm512_set1_pd(best.distance);
+    __m512d a0 = _mm512_load_pd(partial + candidates[c] * kLanes);
+    __m512d a1 = _mm512_load_pd(partial + candidates[c + 1] * kLanes);
+    __m512d a2 = _mm512_load_pd(partial + candidates[c + 2] * kLanes);
+    __m512d a3 = _mm512_load_pd(partial + candidates[c + 3] * kLanes);
+    unsigned m0 = _mm512_cmp_pd_mask(a0, limit, _CMP_LE_OQ);
+    unsigned m1 = _mm512_cmp_pd_mask(a1, limit, _CMP_LE_OQ);
+    unsigned m2 = _mm512_cmp_pd_mask(a2, limit, _CMP_LE_OQ);
+    unsigned m3 = _mm512_cmp_pd_mask(a3, limit, _CMP_LE_OQ);
+    for (int j = s.prefix; (m0 | m1 | m2 | m3) != 0 && j < s.nIn;) {
+      const int stop = std::min(j + kCheckEvery, s.nIn);
+      for (; j < stop; ++j) {
+        const __m512d xj = _mm512_set1_pd(x[j]);
+        const int o = j * kLanes;
+        __m512d d;
+        d = _mm512_sub_pd(xj, _mm512_load_pd(w0 + o));
+        a0 = _mm512_add_pd(a0, _mm512_mul_pd(d, d));
+        d = _mm512_sub_pd(xj, _mm512_load_pd(w1 + o));
+        a1 = _mm512_add_pd(a1, _mm512_mul_pd(d, d));
+        d = _mm512_sub_pd(xj, _mm512_load_pd(w2 + o));
+        a2 = _mm512_add_pd(a2, _mm512_mul_pd(d, d));
+        d = _mm512_sub_pd(xj, _mm512_load_pd(w3 + o));
+        a3 = _mm512_add_pd(a3, _mm512_mul_pd(d, d));
+      }
+      m0 = _mm512_cmp_pd_mask(a0, limit, _CMP_LE_OQ);
+      m1 = _mm512_cmp_pd_mask(a1, limit, _CMP_LE_OQ);
+      m2 = _mm512_cmp_pd_mask(a2, limit, _CMP_LE_OQ);
+      m3 = _mm512_cmp_pd_mask(a3, limit, _CMP_LE_OQ);
+    }
+    alignas(64) double sums[kLanes];
+    const __m512d accs[4] = {a0, a1, a2, a3};
+    const unsigned masks[4] = {m0, m1, m2, m3};
+    for (int k = 0; k < 4; ++k) {
+      if (masks[k] == 0) continue;
+      _mm512_store_pd(sums, accs[k]);
+      OfferLanes(best, sums, masks[k], candidates[c + k], s.nMap);
+    }
+  }
+  for (; c < n; ++c) {
+    const int b = candidates[c];
     const double* w = BlockOf(s, b);
     const __m512d limit = _mm512_set1_pd(best.distance);
     __m512d acc = _mm512_load_pd(partial + b * kLanes);
@@ -276,7 +501,7 @@ __attribute__((target("avx512f"))) int SearchAvx512(const Shape& s, const double
 
 #endif  // KARTLO_X86
 
-using Kernel = int (*)(const Shape&, const double*, double*);
+using Kernel = int (*)(const Shape&, const double*, double*, int*);
 
 Kernel KernelFor(TBestNodeSearch::Level level) {
 #if KARTLO_X86
@@ -288,8 +513,9 @@ Kernel KernelFor(TBestNodeSearch::Level level) {
   return SearchScalar;
 }
 
-/// Inputs summed for every node before the guess is chosen: all of a short row, else eight.
-int PrefixLength(int nIn) { return nIn <= 12 ? nIn : 8; }
+/// Inputs summed for every node before the guesses are chosen: all of a short row, else a
+/// quarter of it, from four to eight.
+int PrefixLength(int nIn) { return nIn <= 12 ? nIn : std::clamp(nIn / 4, 4, 8); }
 
 }  // namespace
 
@@ -355,12 +581,15 @@ void TBestNodeSearch::FindRange(const double* inputs, std::size_t from, std::siz
     std::fill(best + from, best + to, -1);
     return;
   }
-  const Shape shape{storage_.data() + offset_, nIn_, nMap_, blocks_, prefix_};
+  const bool gather = static_cast<double>(blocks_) * nIn_ * kLanes < 2147483647.0;
+  const Shape shape{storage_.data() + offset_, nIn_, nMap_, blocks_, prefix_, gather};
   const Kernel kernel = KernelFor(level_);
   // The prefix sums, block-aligned like the weights.
   const auto address = reinterpret_cast<std::uintptr_t>(scratch.data());
   double* partial = scratch.data() + ((64 - address % 64) % 64) / sizeof(double);
-  for (std::size_t r = from; r < to; ++r) best[r] = kernel(shape, inputs + r * stride, partial);
+  std::vector<int> candidates(static_cast<std::size_t>(blocks_));
+  for (std::size_t r = from; r < to; ++r)
+    best[r] = kernel(shape, inputs + r * stride, partial, candidates.data());
 }
 
 void TBestNodeSearch::FindAll(const double* inputs, std::size_t rows, std::size_t stride,
