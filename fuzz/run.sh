@@ -24,12 +24,13 @@ for target in "${targets[@]}"; do
   work="$(mktemp -d)"
   cp -R "fuzz/corpus/$target/." "$work/"
   echo "== fuzz_$target for ${seconds}s"
-  # Leaks and sanitizer reports abort; one input may take at most 20 s and
+  # Leaks and sanitizer reports abort; one input may take at most 30 s (the
+  # largest maps a small file may describe take about a second) and
   # the process at most 2 GiB.
   if ! ASAN_OPTIONS="detect_leaks=1:allocator_may_return_null=0" \
        UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
        nice -n 10 "$build/fuzz/fuzz_$target" "$work" -dict=fuzz/tags.dict \
-         -max_total_time="$seconds" -max_len=65536 -timeout=20 -rss_limit_mb=2048 \
+         -max_total_time="$seconds" -max_len=65536 -timeout=30 -rss_limit_mb=2048 \
          -malloc_limit_mb=1024 -artifact_prefix="$findings/$target-" -print_final_stats=1 \
          >"$work.log" 2>&1; then
     tail -n 60 "$work.log"
