@@ -72,6 +72,24 @@ void FifteenDigits(std::uint64_t m, int k, std::uint64_t& digits, int& x) {
   }
 }
 
+/// "00" to "99".
+constexpr char kPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+/// The two digits of n < 100.
+void PutTwo(char* out, std::uint32_t n) {
+  out[0] = kPairs[2 * n];
+  out[1] = kPairs[2 * n + 1];
+}
+
+/// The four digits of n < 10000.
+void PutFour(char* out, std::uint32_t n) {
+  PutTwo(out, n / 100U);
+  PutTwo(out + 2, n % 100U);
+}
+
 /// printf's "%.15g" for the values FifteenDigits covers; false for any other value.
 bool AppendFast(std::string& text, double value) {
   const std::uint64_t bits = std::bit_cast<std::uint64_t>(value);
@@ -84,11 +102,15 @@ bool AppendFast(std::string& text, double value) {
   int x = 0;
   FifteenDigits(m, k, digits, x);
 
-  char d[15];
-  for (int i = 14; i >= 0; --i) {
-    d[i] = static_cast<char>('0' + digits % 10);
-    digits /= 10;
-  }
+  // The fifteen digits, two at a time: seven from the high part, eight from the low part.
+  char d[16];
+  const auto high = static_cast<std::uint32_t>(digits / 100000000U);
+  const auto low = static_cast<std::uint32_t>(digits % 100000000U);
+  d[0] = static_cast<char>('0' + high / 1000000U);
+  PutFour(d + 1, high % 1000000U / 100U);
+  PutTwo(d + 5, high % 100U);
+  PutFour(d + 7, low / 10000U);
+  PutFour(d + 11, low % 10000U);
   int n = 15;  // significant digits left once trailing zeros are dropped
   while (n > 1 && d[n - 1] == '0') --n;
 
