@@ -167,12 +167,10 @@ TagInfo FileTools::ReadTag(std::istream& in, const char* blockdef, bool continue
     }
 
     if (continued || tokenBuffer_ == "[") {
-      if (!continued) {
-        ScanToken(in, tokenBuffer_);
-      } else if (tokenBuffer_ == "]") {
-        // e.g. a comment just before the closing bracket: «[A = 1 /* c */]»
-        Fail(in, "Unexpected ']'");
-      }
+      // In continued mode a "]" here (a comment just before the closing
+      // bracket, as in «[A = 1 /* c */]») is a special character where a name
+      // is due, and refused as such below.
+      if (!continued) ScanToken(in, tokenBuffer_);
       if (tokenBuffer_.empty()) Fail(in, "Unexpected end of file");
       if (IsSpecial(tokenBuffer_[0])) Fail(in, "Unexpected special character");
       tag.name = tokenBuffer_;

@@ -283,8 +283,8 @@ TEST(ReadTag, Failures) {
       {"[~Layer]", nullptr, "Unexpected End Tag"},
       {"[A] ]", nullptr, "Unexpected ']'"},
       {"]", "Block", "Unexpected ']'"},
-      {"[A = 1 /* c */]", nullptr, "Unexpected ']'"},
-      {"[A /* c */]", nullptr, "Unexpected ']'"},
+      {"[A = 1 /* c */]", nullptr, "Unexpected special character"},
+      {"[A /* c */]", nullptr, "Unexpected special character"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
