@@ -1,5 +1,6 @@
 #include "FileHandler/TDataRowWriter.h"
 
+#include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -90,12 +91,17 @@ void PutFour(char* out, std::uint32_t n) {
   PutTwo(out + 2, n % 100U);
 }
 
-/// printf's "%.15g" for the values FifteenDigits covers; false for any other value.
-bool AppendFast(std::string& text, double value) {
+/// The longest text FormatGeneral writes: "-" and seventeen significant digits, a point and
+/// an exponent of three digits.
+constexpr std::size_t kMaxGeneral = 32;
+
+/// printf's "%.15g" for the values FifteenDigits covers, written at `out`; returns the end,
+/// or null for any other value.
+char* FormatFast(char* out, double value) {
   const std::uint64_t bits = std::bit_cast<std::uint64_t>(value);
   const int biased = static_cast<int>((bits >> 52) & 0x7FF);
   const double a = std::fabs(value);
-  if (biased == 0 || !(a >= 1e-5 && a < 1e15)) return false;
+  if (biased == 0 || !(a >= 1e-5 && a < 1e15)) return nullptr;
   const std::uint64_t m = (bits & ((1ULL << 52) - 1)) | (1ULL << 52);
   const int k = 1075 - biased;  // a = m · 2^-k; k > 0 throughout the range
   std::uint64_t digits = 0;
@@ -114,7 +120,6 @@ bool AppendFast(std::string& text, double value) {
   int n = 15;  // significant digits left once trailing zeros are dropped
   while (n > 1 && d[n - 1] == '0') --n;
 
-  char out[32];
   int len = 0;
   if (value < 0) out[len++] = '-';
   if (x < -4 || x >= 15) {
@@ -141,8 +146,25 @@ bool AppendFast(std::string& text, double value) {
       for (int i = x + 1; i < n; ++i) out[len++] = d[i];
     }
   }
-  text.append(out, static_cast<std::size_t>(len));
-  return true;
+  return out + len;
+}
+
+/// printf's "%.15g" of any value, at most kMaxGeneral characters at `out`; returns the end.
+char* FormatGeneral(char* out, double value) {
+  if (value == 0.0) {
+    if (std::signbit(value)) *out++ = '-';
+    *out++ = '0';
+    return out;
+  }
+  if (char* end = FormatFast(out, value)) return end;
+  if (std::isfinite(value)) {
+    // to_chars with a precision formats as printf does, exactly.
+    return std::to_chars(out, out + kMaxGeneral, value, std::chars_format::general, 15).ptr;
+  }
+  char buffer[kMaxGeneral];
+  const int n = std::snprintf(buffer, sizeof buffer, "%.15g", value);
+  for (int i = 0; i < n && i < static_cast<int>(kMaxGeneral); ++i) *out++ = buffer[i];
+  return out;
 }
 
 /// "%.9f" of `value`, of any length.
@@ -161,39 +183,56 @@ void AppendFixed9(std::string& text, double value) {
 
 }  // namespace
 
-TDataRowWriter::TDataRowWriter(std::ostream& out) : out_(out) { text_.reserve(kChunk + 4096); }
+TDataRowWriter::TDataRowWriter(std::ostream& out) : out_(out), buffer_(kChunk + 4096) {}
+
+void TDataRowWriter::Pass() {
+  out_.write(buffer_.data(), static_cast<std::streamsize>(used_));
+  used_ = 0;
+}
+
+void TDataRowWriter::Reserve(std::size_t n) {
+  if (used_ + n > buffer_.size()) Pass();
+  if (n > buffer_.size()) buffer_.resize(n);
+}
+
+void TDataRowWriter::Put(const char* text, std::size_t n) {
+  Reserve(n);
+  std::copy(text, text + n, buffer_.data() + used_);
+  used_ += n;
+}
+
+void TDataRowWriter::Values(const double* values, int count) {
+  for (int k = 0; k < count; ++k) {
+    Reserve(kMaxGeneral + 1);
+    char* end = FormatGeneral(buffer_.data() + used_, values[k]);
+    *end++ = ' ';
+    used_ = static_cast<std::size_t>(end - buffer_.data());
+  }
+}
+
+void TDataRowWriter::Gap() { Put("  ", 2); }
+
+void TDataRowWriter::Labels(const TLabelList* list) {
+  labels_.clear();
+  AppendLabelList(labels_, list);
+  Put(labels_.data(), labels_.size());
+}
 
 bool TDataRowWriter::EndRow() {
-  text_ += '\n';
-  if (text_.size() < kChunk) return static_cast<bool>(out_);
-  out_.write(text_.data(), static_cast<std::streamsize>(text_.size()));
-  text_.clear();
+  Put("\n", 1);
+  if (used_ >= kChunk) Pass();
   return static_cast<bool>(out_);
 }
 
 bool TDataRowWriter::Finish() {
-  out_.write(text_.data(), static_cast<std::streamsize>(text_.size()));
-  text_.clear();
+  Pass();
   out_.flush();
   return static_cast<bool>(out_);
 }
 
 void TDataRowWriter::AppendGeneral(std::string& text, double value) {
-  if (value == 0.0) {
-    text += std::signbit(value) ? "-0" : "0";
-    return;
-  }
-  if (AppendFast(text, value)) return;
-  char buffer[32];
-  if (std::isfinite(value)) {
-    // to_chars with a precision formats as printf does, exactly.
-    const auto result =
-        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
-    text.append(buffer, result.ptr);
-    return;
-  }
-  const int n = std::snprintf(buffer, sizeof buffer, "%.15g", value);
-  if (n > 0) text.append(buffer, static_cast<std::size_t>(n));
+  char buffer[kMaxGeneral];
+  text.append(buffer, FormatGeneral(buffer, value));
 }
 
 void TDataRowWriter::AppendValues(std::string& text, const double* values, int count) {

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstddef>
 #include <iosfwd>
 #include <string>
+#include <vector>
 
 namespace kartlo {
 
@@ -15,10 +17,10 @@ class TDataRowWriter {
   explicit TDataRowWriter(std::ostream& out);
 
   /// Each value followed by one blank.
-  void Values(const double* values, int count) { AppendValues(text_, values, count); }
+  void Values(const double* values, int count);
   /// The two blanks between the groups of a row.
-  void Gap() { text_ += "  "; }
-  void Labels(const TLabelList* list) { AppendLabelList(text_, list); }
+  void Gap();
+  void Labels(const TLabelList* list);
   /// Ends the row; once enough text has gathered it goes to the stream. False once a write
   /// has failed.
   bool EndRow();
@@ -34,8 +36,15 @@ class TDataRowWriter {
   static void AppendLabelList(std::string& text, const TLabelList* list);
 
  private:
+  /// Makes room for `n` more characters, passing the text on first when it would not fit.
+  void Reserve(std::size_t n);
+  void Put(const char* text, std::size_t n);
+  void Pass();
+
   std::ostream& out_;
-  std::string text_;
+  std::vector<char> buffer_;
+  std::size_t used_ = 0;
+  std::string labels_;  ///< reused for every label list
 };
 
 }  // namespace kartlo

@@ -1,6 +1,8 @@
 #include "FileHandler/TDataSetReader.h"
 
 #include <array>
+#include <cstddef>
+#include <cstdint>
 #include <fstream>
 #include <istream>
 #include <streambuf>
@@ -31,6 +33,41 @@ constexpr std::array<CharClass, 256> kClass = MakeClasses();
 
 bool IsSeparator(int c) { return c != kEnd && kClass[static_cast<unsigned char>(c)] == kSeparator; }
 bool IsWord(int c) { return c != kEnd && kClass[static_cast<unsigned char>(c)] == kWord; }
+
+/// The get area of a stream buffer, protected in std::streambuf, for scanning words in place.
+struct GetArea : std::streambuf {
+  static const char* Next(std::streambuf* sb) { return (sb->*&GetArea::gptr)(); }
+  static const char* End(std::streambuf* sb) { return (sb->*&GetArea::egptr)(); }
+  static void Advance(std::streambuf* sb, std::ptrdiff_t n) {
+    (sb->*&GetArea::gbump)(static_cast<int>(n));
+  }
+};
+
+constexpr double kExactPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                  1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                  1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+/// A short plain decimal, [sign] digits [. digits] with at least one digit, at most fifteen
+/// digits in all and no exponent: the mantissa and the power of ten are exact doubles, so one
+/// division rounds exactly as strtod does, and the "%f" scan accepts the text. False for any
+/// other text, which the caller hands to ParseNumber.
+bool ShortDecimal(const char* p, const char* end, double& value) {
+  const bool negative = *p == '-';
+  if (*p == '-' || *p == '+') ++p;
+  std::uint64_t mantissa = 0;
+  int digits = 0;
+  int fraction = 0;
+  for (; p < end && *p >= '0' && *p <= '9'; ++p, ++digits)
+    mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - '0');
+  if (p < end && *p == '.') {
+    for (++p; p < end && *p >= '0' && *p <= '9'; ++p, ++digits, ++fraction)
+      mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - '0');
+  }
+  if (p != end || digits == 0 || digits > 15) return false;
+  const double magnitude = static_cast<double>(mantissa) / kExactPow10[fraction];
+  value = negative ? -magnitude : magnitude;
+  return true;
+}
 
 /// The next spare list of `lists` (emptied), or a new one; `used` counts the lists in use.
 TLabelList& NextList(std::vector<TLabelList>& lists, std::size_t& used) {
@@ -114,6 +151,29 @@ void TDataSetReader::ReadEnd() {
 /// One row value. A plain word is collected here and parsed; anything else goes through
 /// ReadTag and ReadNumberToken, which accept or refuse it as a value.
 double TDataSetReader::Value() {
+  // Most values are plain words lying whole in the stream's buffer: scanned there in place.
+  if (!in_.fail()) {
+    std::streambuf* sb = in_.rdbuf();
+    const char* start = GetArea::Next(sb);
+    const char* end = GetArea::End(sb);
+    const char* p = start;
+    while (p < end && kClass[static_cast<unsigned char>(*p)] == kSeparator) ++p;
+    const char* q = p;
+    while (q < end && kClass[static_cast<unsigned char>(*q)] == kWord) ++q;
+    if (q > p && q < end) {
+      // A separator ending a word is consumed, a special character is not.
+      const char* after = kClass[static_cast<unsigned char>(*q)] == kSeparator ? q + 1 : q;
+      double value = 0.0;
+      if (ShortDecimal(p, q, value)) {
+        GetArea::Advance(sb, after - start);
+        return value;
+      }
+      word_.assign(p, q);
+      GetArea::Advance(sb, after - start);
+      return tools_.ParseNumber(in_, word_.c_str());
+    }
+    GetArea::Advance(sb, p - start);  // separators only; the rest goes the general way
+  }
   for (;;) {
     std::streambuf* sb = in_.fail() ? nullptr : in_.rdbuf();
     if (sb == nullptr) return ThroughTagReader();
