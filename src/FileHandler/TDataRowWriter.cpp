@@ -156,6 +156,20 @@ char* FormatGeneral(char* out, double value) {
     *out++ = '0';
     return out;
   }
+  const double a = std::fabs(value);
+  if (a < 1e15 && a == std::trunc(a)) {
+    // A whole number below 10^15 has at most fifteen digits: written as an integer.
+    if (value < 0) *out++ = '-';
+    auto n = static_cast<std::uint64_t>(a);
+    char digits[16];
+    int len = 0;
+    do {
+      digits[len++] = static_cast<char>('0' + n % 10);
+      n /= 10;
+    } while (n != 0);
+    while (len > 0) *out++ = digits[--len];
+    return out;
+  }
   if (char* end = FormatFast(out, value)) return end;
   if (std::isfinite(value)) {
     // to_chars with a precision formats as printf does, exactly.
