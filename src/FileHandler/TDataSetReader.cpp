@@ -103,7 +103,16 @@ void TRowBlock::Clear() {
 
 bool TDataSetReader::Open(const char* file, std::ifstream& in) {
   if (file != nullptr) in.open(file, std::ios::binary);
-  return in.is_open();
+  if (!in.is_open()) return false;
+  // A directory opens but fails on its first read; peek turns the stream
+  // buffer's exception into a bad stream, and such a file cannot be read.
+  in.peek();
+  if (in.bad()) {
+    in.close();
+    return false;
+  }
+  in.clear();
+  return true;
 }
 
 void TDataSetReader::ReadHeader() {
@@ -253,9 +262,8 @@ void ReadLabelListInto(FileTools& tools, std::istream& in, TLabelList& list) {
       FileTools::Fail(in, "Label list expected");
     }
     if (c != '[') FileTools::Fail(in, "Label list expected");
+    // The "[" is taken as a character: «[~b ]» is the list holding "~b".
     sb->sbumpc();
-    // "[~" opens an end tag, never a list.
-    if (sb->sgetc() == '~') FileTools::Fail(in, "Label list expected");
     break;
   }
   int c = sb->sgetc();
@@ -266,10 +274,6 @@ void ReadLabelListInto(FileTools& tools, std::istream& in, TLabelList& list) {
   }
   for (;;) {
     const TagInfo tag = tools.ReadTag(in, nullptr, true);
-    // Written first in a list, such a text would read back as an end tag «[~...».
-    if (!tag.name.empty() && tag.name[0] == '~') {
-      FileTools::Fail(in, "Label text may not begin with '~'");
-    }
     if (tag.kind == StartTag) {
       list.Add(tag.name.c_str(), 1.0);
     } else if (tag.kind == Assignment) {

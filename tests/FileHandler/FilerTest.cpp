@@ -326,7 +326,7 @@ TEST(FilerLabels, ReadLabelList) {
       {"[A=2.000000000 B ] ", "A=2;B=1;", ""},
       {"A B]", "Label list expected", ""},
       {"/ [A]", "Label list expected", ""},
-      {"[~Data]", "Label list expected", ""},
+      {"[~Data]", "~Data=1;", ""},  // the "[" is a character: a label, as written
       {"", "Unexpected end of file", ""},
       {"  /* c */ ", "Unexpected end of file", ""},
       {"[", "Unexpected end of file", ""},
@@ -543,8 +543,10 @@ TEST(FilerRead, HugeCountsFailWithoutReservingMemory) {
        "[Rows=2147483647][Inputs=2147483647][ExpectedOutputs=2147483647]"
        "[GeneratedOutputs=2147483647][Error=2147483647]",
        twoRows, "Token (number) expected"},
-      {"labelled rows", "[Rows=2147483647][Inputs=0][ExpectedOutputs=Labels]", "[A] [B] [~Data]",
-       "Label list expected"},
+      // The lists' "[" is a plain character, so the end tags read as two more
+      // labels («~Data», «~DataSet») before the input runs out.
+      {"labelled rows", "[Rows=2147483647][Inputs=0][ExpectedOutputs=Labels]",
+       "[A] [B] [~Data] [~DataSet]", "Unexpected end of file"},
       {"labelled rows, end of file", "[Rows=2147483647][Inputs=0][ExpectedOutputs=Labels]",
        "[A] [B]", "Unexpected end of file"},
       {"no rows of huge width", "[Rows=0][Inputs=2147483647][ExpectedOutputs=2147483647]",
