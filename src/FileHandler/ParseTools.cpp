@@ -14,32 +14,15 @@
 #include <system_error>
 
 #include "FileHandler/FileTools.h"
+#include "FileHandler/TagCharClasses.h"
 #include "KQmessage/Assert.h"
 #include "KQmessage/StrCaseCmp.h"
 
 namespace kartlo {
 namespace {
 
-using Traits = std::char_traits<char>;
-const int kEnd = Traits::eof();
+using namespace tagchars;
 
-enum CharClass : unsigned char { kSeparator, kSpecial, kWord };
-
-/// Class of every byte: 0x00-0x20, 0x7F-0xFF and "," separate; "[]/*=<>" are
-/// one-character tokens; the remaining printable bytes form words.
-constexpr std::array<CharClass, 256> MakeClasses() {
-  std::array<CharClass, 256> classes{};
-  for (int c = 0; c < 256; ++c) {
-    classes[c] = (c <= 0x20 || c >= 0x7F || c == ',') ? kSeparator : kWord;
-  }
-  for (char c : {'[', ']', '/', '*', '=', '<', '>'}) {
-    classes[static_cast<unsigned char>(c)] = kSpecial;
-  }
-  return classes;
-}
-constexpr std::array<CharClass, 256> kClass = MakeClasses();
-
-bool IsSpecial(char c) { return kClass[static_cast<unsigned char>(c)] == kSpecial; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 /// The blanks a "%ld" or "%f" scan (and strtod) skips in the C locale.
 bool IsScanSpace(char c) {

@@ -8,31 +8,12 @@
 #include <streambuf>
 
 #include "FileHandler/FileTools.h"
+#include "FileHandler/TagCharClasses.h"
 
 namespace kartlo {
 namespace {
 
-using Traits = std::char_traits<char>;
-constexpr int kEnd = Traits::eof();
-
-enum CharClass : unsigned char { kSeparator, kSpecial, kWord };
-
-/// The tag syntax's byte classes: 0x00-0x20, 0x7F-0xFF and "," separate;
-/// "[]/*=<>" are one-character tokens; other printable bytes form words.
-constexpr std::array<CharClass, 256> MakeClasses() {
-  std::array<CharClass, 256> classes{};
-  for (int c = 0; c < 256; ++c) {
-    classes[c] = (c <= 0x20 || c >= 0x7F || c == ',') ? kSeparator : kWord;
-  }
-  for (char c : {'[', ']', '/', '*', '=', '<', '>'}) {
-    classes[static_cast<unsigned char>(c)] = kSpecial;
-  }
-  return classes;
-}
-constexpr std::array<CharClass, 256> kClass = MakeClasses();
-
-bool IsSeparator(int c) { return c != kEnd && kClass[static_cast<unsigned char>(c)] == kSeparator; }
-bool IsWord(int c) { return c != kEnd && kClass[static_cast<unsigned char>(c)] == kWord; }
+using namespace tagchars;
 
 /// The get area of a stream buffer, protected in std::streambuf, for scanning words in place.
 struct GetArea : std::streambuf {
