@@ -14,25 +14,12 @@
 #include <string>
 #include <vector>
 
+#include "Driver/TestFiles.h"
+
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteFile(const fs::path& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary);
-  out << text;
-}
-
-std::string Fixture(const char* name) {
-  return ReadFile(fs::path(KARTLO_TEST_DATA_DIR) / "recall" / name);
-}
+using namespace kartlo::testfiles;
 
 std::string Replace(std::string text, const std::string& from, const std::string& to) {
   const auto at = text.find(from);
@@ -59,18 +46,9 @@ struct RunResult {
   std::string err;
 };
 
-class EndToEnd : public ::testing::Test {
+class EndToEnd : public ScratchDirTest {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("kartlo-e2e-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  fs::path Path(const std::string& name) const { return dir_ / name; }
+  EndToEnd() : ScratchDirTest("kartlo-e2e-") {}
 
   fs::path Put(const std::string& name, const std::string& text) const {
     WriteFile(Path(name), text);
@@ -89,7 +67,6 @@ class EndToEnd : public ::testing::Test {
     return run;
   }
 
-  fs::path dir_;
 };
 
 TEST_F(EndToEnd, MapsEveryRowToItsBestNodesCoordinates) {

@@ -14,9 +14,12 @@
 #include <string>
 #include <vector>
 
+#include "Driver/TestFiles.h"
+
 namespace {
 
 namespace fs = std::filesystem;
+using namespace kartlo::testfiles;
 
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool kAddressSanitizer = true;
@@ -29,22 +32,6 @@ constexpr bool kAddressSanitizer = false;
 #else
 constexpr bool kAddressSanitizer = false;
 #endif
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteFile(const fs::path& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary);
-  out << text;
-}
-
-std::string Fixture(const char* name) {
-  return ReadFile(fs::path(KARTLO_TEST_DATA_DIR) / "recall" / name);
-}
 
 /// `text` with the first occurrence of `from` replaced; the test fails if there is none.
 std::string Replace(std::string text, const std::string& from, const std::string& to) {
@@ -112,18 +99,9 @@ struct RunResult {
   std::string err;
 };
 
-class HostileInput : public ::testing::Test {
+class HostileInput : public ScratchDirTest {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("kartlo-hostile-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  fs::path Path(const std::string& name) const { return dir_ / name; }
+  HostileInput() : ScratchDirTest("kartlo-hostile-") {}
 
   /// Runs the binary under a 20 s limit and, outside the sanitizer build, a
   /// 4 GB address space limit (the sanitizer build caps its resident memory).
@@ -208,7 +186,6 @@ class HostileInput : public ::testing::Test {
     }
   }
 
-  fs::path dir_;
 };
 
 const std::string kMap = Fixture("map2x2.net");

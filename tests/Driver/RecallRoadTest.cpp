@@ -18,22 +18,13 @@
 #include "NeuralNets/TBasicNetwork.h"
 #include "NeuralNets/TKohonenNetwork.h"
 
+#include "Driver/TestFiles.h"
+
 namespace kartlo {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteFile(const fs::path& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary);
-  out << text;
-}
+using namespace kartlo::testfiles;
 
 /// A data set file of `rows` rows of two inputs, spread over the unit square, labelled or
 /// with one expected output; row `bad` (if any) holds `badRow` instead.
@@ -67,17 +58,13 @@ struct RoadRun {
   std::string err;
 };
 
-class RecallRoadTest : public ::testing::Test {
+class RecallRoadTest : public ScratchDirTest {
  protected:
+  RecallRoadTest() : ScratchDirTest("kartlo-road-") {}
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("kartlo-road-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    WriteFile(MapPath(), ReadFile(fs::path(KARTLO_TEST_DATA_DIR) / "recall" / "map2x2.net"));
+    ScratchDirTest::SetUp();
+    WriteFile(MapPath(), Fixture("map2x2.net"));
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
   fs::path MapPath() const { return dir_ / "map.net"; }
   fs::path DataPath() const { return dir_ / "in.dat"; }
@@ -113,7 +100,6 @@ class RecallRoadTest : public ::testing::Test {
     return out.str();
   }
 
-  fs::path dir_;
 };
 
 TEST_F(RecallRoadTest, ManyBlocksGiveTheWholeFileResult) {
