@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <bit>
 #include <cstdint>
+#include <cmath>
 #include <limits>
+#include <numeric>
 #include <thread>
 #include <vector>
 
@@ -25,6 +27,19 @@ constexpr int kCheckEvery = 4;
 /// Below this much work (rows × nodes × inputs) FindAll stays on one thread.
 constexpr double kThreadWork = 1 << 21;
 
+/// Slack of the bounds. A computed sum of n squared differences is within a relative
+/// (n + 3)·2^-53 of the true squared distance of the same two points, plus n times the
+/// smallest subnormal where terms underflow; kSlack exceeds the first many times over for up
+/// to kBoundsInputs inputs (and covers the roundings of the bound arithmetic itself), kTiny
+/// the second.
+constexpr double kSlack = 1e-6;
+constexpr double kTiny = 1e-290;
+constexpr int kBoundsInputs = 100000;
+
+/// An upper bound of the true distance between two points whose computed squared distance
+/// is `sum` (+infinity for +infinity).
+double DistanceAbove(double sum) { return std::sqrt(sum * (1 + kSlack) + kTiny) * (1 + kSlack); }
+
 /// What a kernel needs to know about the node blocks.
 struct Shape {
   const double* w;  ///< block b, input j, lane l at w[(b * nIn + j) * kLanes + l]
@@ -33,6 +48,13 @@ struct Shape {
   int blocks;
   int prefix;
   bool gather;  ///< every weight's index fits the 32-bit indices of a vector gather
+  const int* nodeOf;  ///< the node in block b, lane l at nodeOf[b * kLanes + l]; -1 for none
+  /// Bounds: the centre of block b in lane b % kLanes of centre block b / kLanes (laid out
+  /// as the weights), and an upper bound of every member's distance from it; null when the
+  /// search has no bounds.
+  const double* centres;
+  const double* radius;
+  int centreBlocks;
 };
 
 const double* BlockOf(const Shape& s, int b) {
@@ -68,11 +90,11 @@ struct Best {
 };
 
 /// Offers the lanes of block b whose bit is set in `alive` with their final sums.
-void OfferLanes(Best& best, const double* sums, unsigned alive, int b, int nMap) {
+void OfferLanes(Best& best, const double* sums, unsigned alive, int b, const Shape& s) {
   for (; alive != 0; alive &= alive - 1) {
     const int l = std::countr_zero(alive);
-    const int i = b * kLanes + l;
-    if (i < nMap) best.Offer(sums[l], i);
+    const int i = s.nodeOf[b * kLanes + l];
+    if (i >= 0) best.Offer(sums[l], i);
   }
 }
 
@@ -80,11 +102,11 @@ void OfferLanes(Best& best, const double* sums, unsigned alive, int b, int nMap)
 /// negative when the lane has none), and offers them: a good best distance before the scan.
 void TakeGuesses(const Shape& s, const double* x, const double* partial, const double* block,
                  Best& best) {
-  int nodes[kLanes];
+  int nodes[kLanes];  // slots: block · kLanes + lane
   int count = 0;
   for (int l = 0; l < kLanes; ++l) {
-    const int node = static_cast<int>(block[l]) * kLanes + l;
-    if (block[l] >= 0.0 && node < s.nMap) nodes[count++] = node;
+    const int slot = static_cast<int>(block[l]) * kLanes + l;
+    if (block[l] >= 0.0 && s.nodeOf[slot] >= 0) nodes[count++] = slot;
   }
   // The guesses' sums advance side by side, each term by term in input order.
   double sums[kLanes];
@@ -100,25 +122,27 @@ void TakeGuesses(const Shape& s, const double* x, const double* partial, const d
       sums[k] = sums[k] + diff * diff;
     }
   }
-  for (int k = 0; k < count; ++k) best.Offer(sums[k], nodes[k]);
+  for (int k = 0; k < count; ++k) best.Offer(sums[k], s.nodeOf[nodes[k]]);
 }
 
-/// Offers lane l's guess, node block[l]·kLanes + l at full distance sums[l]; a lane whose
-/// block is negative has none.
+/// Offers lane l's guess, the node in slot block[l]·kLanes + l at full distance sums[l]; a
+/// lane whose block is negative has none.
 void OfferGuesses(const Shape& s, const double* sums, const double* block, Best& best) {
   for (int l = 0; l < kLanes; ++l) {
-    const int node = static_cast<int>(block[l]) * kLanes + l;
-    if (block[l] >= 0.0 && node < s.nMap) best.Offer(sums[l], node);
+    if (block[l] < 0.0) continue;
+    const int node = s.nodeOf[static_cast<int>(block[l]) * kLanes + l];
+    if (node >= 0) best.Offer(sums[l], node);
   }
 }
 
 // --- Scalar ------------------------------------------------------------------------------
 
-/// The lowest-index node of smallest prefix sum, or -1 when none is below infinity.
-int ScalarGuess(const double* partial, int nMap) {
+/// The first slot of smallest prefix sum, or -1 when none is below infinity (empty lanes
+/// hold NaN, which is never smaller).
+int ScalarGuess(const double* partial, int slots) {
   double low = kInf;
   int g = -1;
-  for (int i = 0; i < nMap; ++i) {
+  for (int i = 0; i < slots; ++i) {
     if (partial[i] < low) {
       low = partial[i];
       g = i;
@@ -133,28 +157,34 @@ unsigned ScalarAlive(const double* acc, double best) {
   return alive;
 }
 
-int SearchScalar(const Shape& s, const double* x, double* partial, int* /*candidates*/) {
-  for (int b = 0; b < s.blocks; ++b) {
-    const double* w = BlockOf(s, b);
+/// The lanes' sums over inputs [0, nIn) of `count` consecutive blocks from w (laid out as
+/// the weights) into out[0, count · kLanes).
+void ScalarSums(const double* w, int count, const double* x, int nIn, double* out) {
+  for (int b = 0; b < count; ++b, w += static_cast<std::size_t>(nIn) * kLanes) {
     double acc[kLanes] = {};
-    for (int j = 0; j < s.prefix; ++j) {
+    for (int j = 0; j < nIn; ++j) {
       for (int l = 0; l < kLanes; ++l) {
         const double diff = x[j] - w[j * kLanes + l];
         acc[l] = acc[l] + diff * diff;
       }
     }
-    std::copy(acc, acc + kLanes, partial + b * kLanes);
+    std::copy(acc, acc + kLanes, out + b * kLanes);
   }
-  Best best;
-  const int g = ScalarGuess(partial, s.nMap);
-  if (g >= 0) best.Offer(CompleteGuess(s, x, partial, g), g);
+}
 
-  for (int b = 0; b < s.blocks; ++b) {
+/// Continues the blocks candidates[0, n) from their partial sums over inputs [0, start)
+/// (from zero when partial is null),
+/// abandoning a block once none of its lanes is at or below the best distance, and offers
+/// the lanes that finish.
+void ScalarContinue(const Shape& s, const double* x, const double* partial,
+                    const int* candidates, int n, int start, Best& best) {
+  for (int c = 0; c < n; ++c) {
+    const int b = candidates[c];
     const double* w = BlockOf(s, b);
-    double acc[kLanes];
-    std::copy(partial + b * kLanes, partial + (b + 1) * kLanes, acc);
+    double acc[kLanes] = {};
+    if (partial != nullptr) std::copy(partial + b * kLanes, partial + (b + 1) * kLanes, acc);
     unsigned alive = ScalarAlive(acc, best.distance);
-    for (int j = s.prefix; alive != 0 && j < s.nIn;) {
+    for (int j = start; alive != 0 && j < s.nIn;) {
       const int stop = std::min(j + kCheckEvery, s.nIn);
       for (; j < stop; ++j) {
         for (int l = 0; l < kLanes; ++l) {
@@ -164,8 +194,49 @@ int SearchScalar(const Shape& s, const double* x, double* partial, int* /*candid
       }
       alive = ScalarAlive(acc, best.distance);
     }
-    if (alive != 0) OfferLanes(best, acc, alive, b, s.nMap);
+    if (alive != 0) OfferLanes(best, acc, alive, b, s);
   }
+}
+
+/// The block whose centre is nearest to x (any of equal ones), or -1 when no centre's
+/// distance is below infinity.
+int ScalarNearest(const double* centre, int blocks) {
+  int g = -1;
+  double low = kInf;
+  for (int b = 0; b < blocks; ++b) {
+    if (centre[b] < low) {
+      low = centre[b];
+      g = b;
+    }
+  }
+  return g;
+}
+
+/// Lists the blocks other than g that the bounds cannot pass over (see SearchBounds) in
+/// candidates and returns their number. A block is passed over only when its centre's
+/// computed distance is finite (a sum that overflowed bounds nothing) and beyond the reach.
+int ScalarSelect(const Shape& s, const double* centre, double reach, int g, int* candidates) {
+  int n = 0;
+  for (int b = 0; b < s.blocks; ++b) {
+    const double limit = (s.radius[b] + reach) * (1 + kSlack);
+    const bool beyond = (centre[b] < kInf) & (centre[b] * (1 - kSlack) > limit * limit + kTiny);
+    candidates[n] = b;
+    n += static_cast<int>(!beyond & (b != g));
+  }
+  return n;
+}
+
+int SearchScalar(const Shape& s, const double* x, double* partial, int* candidates) {
+  for (int b = 0; b < s.blocks; ++b) ScalarSums(BlockOf(s, b), 1, x, s.prefix, partial + b * kLanes);
+  Best best;
+  const int g = ScalarGuess(partial, s.blocks * kLanes);
+  if (g >= 0 && s.nodeOf[g] >= 0) best.Offer(CompleteGuess(s, x, partial, g), s.nodeOf[g]);
+  int n = 0;
+  for (int b = 0; b < s.blocks; ++b) {
+    candidates[n] = b;
+    n += ScalarAlive(partial + b * kLanes, best.distance) != 0;
+  }
+  ScalarContinue(s, x, partial, candidates, n, s.prefix, best);
   return best.node;
 }
 
@@ -177,6 +248,141 @@ __attribute__((target("avx2"))) unsigned Avx2Alive(__m256d lo, __m256d hi, __m25
   const unsigned a = static_cast<unsigned>(_mm256_movemask_pd(_mm256_cmp_pd(lo, best, _CMP_LE_OQ)));
   const unsigned c = static_cast<unsigned>(_mm256_movemask_pd(_mm256_cmp_pd(hi, best, _CMP_LE_OQ)));
   return a | (c << 4);
+}
+
+__attribute__((target("avx2"))) void Avx2Sums(const double* w, int count, const double* x,
+                                                int nIn, double* out) {
+  const std::size_t step = static_cast<std::size_t>(nIn) * kLanes;
+  int b = 0;
+  // Two blocks at a time keep four independent sums in flight.
+  for (; b + 2 <= count; b += 2, w += 2 * step) {
+    __m256d a0 = _mm256_setzero_pd();
+    __m256d a1 = _mm256_setzero_pd();
+    __m256d a2 = _mm256_setzero_pd();
+    __m256d a3 = _mm256_setzero_pd();
+    for (int j = 0; j < nIn; ++j) {
+      const __m256d xj = _mm256_set1_pd(x[j]);
+      const double* v = w + j * kLanes;
+      const __m256d d0 = _mm256_sub_pd(xj, _mm256_load_pd(v));
+      const __m256d d1 = _mm256_sub_pd(xj, _mm256_load_pd(v + 4));
+      const __m256d d2 = _mm256_sub_pd(xj, _mm256_load_pd(v + step));
+      const __m256d d3 = _mm256_sub_pd(xj, _mm256_load_pd(v + step + 4));
+      a0 = _mm256_add_pd(a0, _mm256_mul_pd(d0, d0));
+      a1 = _mm256_add_pd(a1, _mm256_mul_pd(d1, d1));
+      a2 = _mm256_add_pd(a2, _mm256_mul_pd(d2, d2));
+      a3 = _mm256_add_pd(a3, _mm256_mul_pd(d3, d3));
+    }
+    _mm256_storeu_pd(out + b * kLanes, a0);
+    _mm256_storeu_pd(out + b * kLanes + 4, a1);
+    _mm256_storeu_pd(out + b * kLanes + 8, a2);
+    _mm256_storeu_pd(out + b * kLanes + 12, a3);
+  }
+  for (; b < count; ++b, w += step) {
+    __m256d lo = _mm256_setzero_pd();
+    __m256d hi = _mm256_setzero_pd();
+    for (int j = 0; j < nIn; ++j) {
+      const __m256d xj = _mm256_set1_pd(x[j]);
+      const __m256d dLo = _mm256_sub_pd(xj, _mm256_load_pd(w + j * kLanes));
+      const __m256d dHi = _mm256_sub_pd(xj, _mm256_load_pd(w + j * kLanes + 4));
+      lo = _mm256_add_pd(lo, _mm256_mul_pd(dLo, dLo));
+      hi = _mm256_add_pd(hi, _mm256_mul_pd(dHi, dHi));
+    }
+    _mm256_storeu_pd(out + b * kLanes, lo);
+    _mm256_storeu_pd(out + b * kLanes + 4, hi);
+  }
+}
+
+/// Four lanes of partial sums from partial[at], or zeros when partial is null.
+__attribute__((target("avx2"))) inline __m256d Avx2Start(const double* partial, int at) {
+  return partial != nullptr ? _mm256_load_pd(partial + at) : _mm256_setzero_pd();
+}
+
+__attribute__((target("avx2"))) void Avx2Continue(const Shape& s, const double* x, const double* partial,
+    const int* candidates, int n, int start, Best& best) {
+  // Four blocks at a time keep eight independent sums in flight.
+  int c = 0;
+  for (; c + 4 <= n; c += 4) {
+    const double* w0 = BlockOf(s, candidates[c]);
+    const double* w1 = BlockOf(s, candidates[c + 1]);
+    const double* w2 = BlockOf(s, candidates[c + 2]);
+    const double* w3 = BlockOf(s, candidates[c + 3]);
+    const __m256d limit = _mm256_set1_pd(best.distance);
+    __m256d a0 = Avx2Start(partial, candidates[c] * kLanes);
+    __m256d b0 = Avx2Start(partial, candidates[c] * kLanes + 4);
+    __m256d a1 = Avx2Start(partial, candidates[c + 1] * kLanes);
+    __m256d b1 = Avx2Start(partial, candidates[c + 1] * kLanes + 4);
+    __m256d a2 = Avx2Start(partial, candidates[c + 2] * kLanes);
+    __m256d b2 = Avx2Start(partial, candidates[c + 2] * kLanes + 4);
+    __m256d a3 = Avx2Start(partial, candidates[c + 3] * kLanes);
+    __m256d b3 = Avx2Start(partial, candidates[c + 3] * kLanes + 4);
+    unsigned m0 = Avx2Alive(a0, b0, limit);
+    unsigned m1 = Avx2Alive(a1, b1, limit);
+    unsigned m2 = Avx2Alive(a2, b2, limit);
+    unsigned m3 = Avx2Alive(a3, b3, limit);
+    for (int j = start; (m0 | m1 | m2 | m3) != 0 && j < s.nIn;) {
+      const int stop = std::min(j + kCheckEvery, s.nIn);
+      for (; j < stop; ++j) {
+        const __m256d xj = _mm256_set1_pd(x[j]);
+        const int o = j * kLanes;
+        __m256d d;
+        d = _mm256_sub_pd(xj, _mm256_load_pd(w0 + o));
+        a0 = _mm256_add_pd(a0, _mm256_mul_pd(d, d));
+        d = _mm256_sub_pd(xj, _mm256_load_pd(w0 + o + 4));
+        b0 = _mm256_add_pd(b0, _mm256_mul_pd(d, d));
+        d = _mm256_sub_pd(xj, _mm256_load_pd(w1 + o));
+        a1 = _mm256_add_pd(a1, _mm256_mul_pd(d, d));
+        d = _mm256_sub_pd(xj, _mm256_load_pd(w1 + o + 4));
+        b1 = _mm256_add_pd(b1, _mm256_mul_pd(d, d));
+        d = _mm256_sub_pd(xj, _mm256_load_pd(w2 + o));
+        a2 = _mm256_add_pd(a2, _mm256_mul_pd(d, d));
+        d = _mm256_sub_pd(xj, _mm256_load_pd(w2 + o + 4));
+        b2 = _mm256_add_pd(b2, _mm256_mul_pd(d, d));
+        d = _mm256_sub_pd(xj, _mm256_load_pd(w3 + o));
+        a3 = _mm256_add_pd(a3, _mm256_mul_pd(d, d));
+        d = _mm256_sub_pd(xj, _mm256_load_pd(w3 + o + 4));
+        b3 = _mm256_add_pd(b3, _mm256_mul_pd(d, d));
+      }
+      m0 = Avx2Alive(a0, b0, limit);
+      m1 = Avx2Alive(a1, b1, limit);
+      m2 = Avx2Alive(a2, b2, limit);
+      m3 = Avx2Alive(a3, b3, limit);
+    }
+    alignas(32) double sums[kLanes];
+    const __m256d lows[4] = {a0, a1, a2, a3};
+    const __m256d highs[4] = {b0, b1, b2, b3};
+    const unsigned masks[4] = {m0, m1, m2, m3};
+    for (int k = 0; k < 4; ++k) {
+      if (masks[k] == 0) continue;
+      _mm256_store_pd(sums, lows[k]);
+      _mm256_store_pd(sums + 4, highs[k]);
+      OfferLanes(best, sums, masks[k], candidates[c + k], s);
+    }
+  }
+  for (; c < n; ++c) {
+    const int b = candidates[c];
+    const double* w = BlockOf(s, b);
+    const __m256d limit = _mm256_set1_pd(best.distance);
+    __m256d lo = Avx2Start(partial, b * kLanes);
+    __m256d hi = Avx2Start(partial, b * kLanes + 4);
+    unsigned alive = Avx2Alive(lo, hi, limit);
+    for (int j = start; alive != 0 && j < s.nIn;) {
+      const int stop = std::min(j + kCheckEvery, s.nIn);
+      for (; j < stop; ++j) {
+        const __m256d xj = _mm256_set1_pd(x[j]);
+        const __m256d dLo = _mm256_sub_pd(xj, _mm256_load_pd(w + j * kLanes));
+        const __m256d dHi = _mm256_sub_pd(xj, _mm256_load_pd(w + j * kLanes + 4));
+        lo = _mm256_add_pd(lo, _mm256_mul_pd(dLo, dLo));
+        hi = _mm256_add_pd(hi, _mm256_mul_pd(dHi, dHi));
+      }
+      alive = Avx2Alive(lo, hi, limit);
+    }
+    if (alive != 0) {
+      alignas(32) double sums[kLanes];
+      _mm256_store_pd(sums, lo);
+      _mm256_store_pd(sums + 4, hi);
+      OfferLanes(best, sums, alive, b, s);
+    }
+  }
 }
 
 __attribute__((target("avx2"))) int SearchAvx2(const Shape& s, const double* x,
@@ -256,96 +462,181 @@ __attribute__((target("avx2"))) int SearchAvx2(const Shape& s, const double* x,
                      limit) != 0;
     }
   }
-  // Four blocks at a time keep eight independent sums in flight.
+  Avx2Continue(s, x, partial, candidates, n, s.prefix, best);
+  return best.node;
+}
+
+// --- AVX-512: a block is one vector of eight lanes ------------------------------------------
+
+__attribute__((target("avx512f,avx512vl"))) void Avx512Sums(const double* w, int count, const double* x,
+                                                     int nIn, double* out) {
+  const std::size_t step = static_cast<std::size_t>(nIn) * kLanes;
+  int b = 0;
+  // Four blocks at a time keep four independent sums in flight.
+  for (; b + 4 <= count; b += 4, w += 4 * step) {
+    __m512d a0 = _mm512_setzero_pd();
+    __m512d a1 = _mm512_setzero_pd();
+    __m512d a2 = _mm512_setzero_pd();
+    __m512d a3 = _mm512_setzero_pd();
+    for (int j = 0; j < nIn; ++j) {
+      const __m512d xj = _mm512_set1_pd(x[j]);
+      const double* v = w + j * kLanes;
+      const __m512d d0 = _mm512_sub_pd(xj, _mm512_load_pd(v));
+      const __m512d d1 = _mm512_sub_pd(xj, _mm512_load_pd(v + step));
+      const __m512d d2 = _mm512_sub_pd(xj, _mm512_load_pd(v + 2 * step));
+      const __m512d d3 = _mm512_sub_pd(xj, _mm512_load_pd(v + 3 * step));
+      a0 = _mm512_add_pd(a0, _mm512_mul_pd(d0, d0));
+      a1 = _mm512_add_pd(a1, _mm512_mul_pd(d1, d1));
+      a2 = _mm512_add_pd(a2, _mm512_mul_pd(d2, d2));
+      a3 = _mm512_add_pd(a3, _mm512_mul_pd(d3, d3));
+    }
+    _mm512_storeu_pd(out + b * kLanes, a0);
+    _mm512_storeu_pd(out + (b + 1) * kLanes, a1);
+    _mm512_storeu_pd(out + (b + 2) * kLanes, a2);
+    _mm512_storeu_pd(out + (b + 3) * kLanes, a3);
+  }
+  for (; b < count; ++b, w += step) {
+    __m512d acc = _mm512_setzero_pd();
+    for (int j = 0; j < nIn; ++j) {
+      const __m512d d = _mm512_sub_pd(_mm512_set1_pd(x[j]), _mm512_load_pd(w + j * kLanes));
+      acc = _mm512_add_pd(acc, _mm512_mul_pd(d, d));
+    }
+    _mm512_storeu_pd(out + b * kLanes, acc);
+  }
+}
+
+/// Eight lanes of partial sums from partial[at], or zeros when partial is null.
+__attribute__((target("avx512f,avx512vl"))) inline __m512d Avx512Start(const double* partial, int at) {
+  return partial != nullptr ? _mm512_load_pd(partial + at) : _mm512_setzero_pd();
+}
+
+__attribute__((target("avx512f,avx512vl"))) void Avx512Continue(const Shape& s, const double* x, const double* partial,
+    const int* candidates, int n, int start, Best& best) {
+  // Four blocks at a time keep four independent sums in flight.
   int c = 0;
   for (; c + 4 <= n; c += 4) {
     const double* w0 = BlockOf(s, candidates[c]);
     const double* w1 = BlockOf(s, candidates[c + 1]);
     const double* w2 = BlockOf(s, candidates[c + 2]);
     const double* w3 = BlockOf(s, candidates[c + 3]);
-    const __m256d limit = _mm256_set1_pd(best.distance);
-    __m256d a0 = _mm256_load_pd(partial + candidates[c] * kLanes);
-    __m256d b0 = _mm256_load_pd(partial + candidates[c] * kLanes + 4);
-    __m256d a1 = _mm256_load_pd(partial + candidates[c + 1] * kLanes);
-    __m256d b1 = _mm256_load_pd(partial + candidates[c + 1] * kLanes + 4);
-    __m256d a2 = _mm256_load_pd(partial + candidates[c + 2] * kLanes);
-    __m256d b2 = _mm256_load_pd(partial + candidates[c + 2] * kLanes + 4);
-    __m256d a3 = _mm256_load_pd(partial + candidates[c + 3] * kLanes);
-    __m256d b3 = _mm256_load_pd(partial + candidates[c + 3] * kLanes + 4);
-    unsigned m0 = Avx2Alive(a0, b0, limit);
-    unsigned m1 = Avx2Alive(a1, b1, limit);
-    unsigned m2 = Avx2Alive(a2, b2, limit);
-    unsigned m3 = Avx2Alive(a3, b3, limit);
-    for (int j = s.prefix; (m0 | m1 | m2 | m3) != 0 && j < s.nIn;) {
+    const __m512d limit = _mm512_set1_pd(best.distance);
+    __m512d a0 = Avx512Start(partial, candidates[c] * kLanes);
+    __m512d a1 = Avx512Start(partial, candidates[c + 1] * kLanes);
+    __m512d a2 = Avx512Start(partial, candidates[c + 2] * kLanes);
+    __m512d a3 = Avx512Start(partial, candidates[c + 3] * kLanes);
+    unsigned m0 = _mm512_cmp_pd_mask(a0, limit, _CMP_LE_OQ);
+    unsigned m1 = _mm512_cmp_pd_mask(a1, limit, _CMP_LE_OQ);
+    unsigned m2 = _mm512_cmp_pd_mask(a2, limit, _CMP_LE_OQ);
+    unsigned m3 = _mm512_cmp_pd_mask(a3, limit, _CMP_LE_OQ);
+    for (int j = start; (m0 | m1 | m2 | m3) != 0 && j < s.nIn;) {
       const int stop = std::min(j + kCheckEvery, s.nIn);
       for (; j < stop; ++j) {
-        const __m256d xj = _mm256_set1_pd(x[j]);
+        const __m512d xj = _mm512_set1_pd(x[j]);
         const int o = j * kLanes;
-        __m256d d;
-        d = _mm256_sub_pd(xj, _mm256_load_pd(w0 + o));
-        a0 = _mm256_add_pd(a0, _mm256_mul_pd(d, d));
-        d = _mm256_sub_pd(xj, _mm256_load_pd(w0 + o + 4));
-        b0 = _mm256_add_pd(b0, _mm256_mul_pd(d, d));
-        d = _mm256_sub_pd(xj, _mm256_load_pd(w1 + o));
-        a1 = _mm256_add_pd(a1, _mm256_mul_pd(d, d));
-        d = _mm256_sub_pd(xj, _mm256_load_pd(w1 + o + 4));
-        b1 = _mm256_add_pd(b1, _mm256_mul_pd(d, d));
-        d = _mm256_sub_pd(xj, _mm256_load_pd(w2 + o));
-        a2 = _mm256_add_pd(a2, _mm256_mul_pd(d, d));
-        d = _mm256_sub_pd(xj, _mm256_load_pd(w2 + o + 4));
-        b2 = _mm256_add_pd(b2, _mm256_mul_pd(d, d));
-        d = _mm256_sub_pd(xj, _mm256_load_pd(w3 + o));
-        a3 = _mm256_add_pd(a3, _mm256_mul_pd(d, d));
-        d = _mm256_sub_pd(xj, _mm256_load_pd(w3 + o + 4));
-        b3 = _mm256_add_pd(b3, _mm256_mul_pd(d, d));
+        __m512d d;
+        d = _mm512_sub_pd(xj, _mm512_load_pd(w0 + o));
+        a0 = _mm512_add_pd(a0, _mm512_mul_pd(d, d));
+        d = _mm512_sub_pd(xj, _mm512_load_pd(w1 + o));
+        a1 = _mm512_add_pd(a1, _mm512_mul_pd(d, d));
+        d = _mm512_sub_pd(xj, _mm512_load_pd(w2 + o));
+        a2 = _mm512_add_pd(a2, _mm512_mul_pd(d, d));
+        d = _mm512_sub_pd(xj, _mm512_load_pd(w3 + o));
+        a3 = _mm512_add_pd(a3, _mm512_mul_pd(d, d));
       }
-      m0 = Avx2Alive(a0, b0, limit);
-      m1 = Avx2Alive(a1, b1, limit);
-      m2 = Avx2Alive(a2, b2, limit);
-      m3 = Avx2Alive(a3, b3, limit);
+      m0 = _mm512_cmp_pd_mask(a0, limit, _CMP_LE_OQ);
+      m1 = _mm512_cmp_pd_mask(a1, limit, _CMP_LE_OQ);
+      m2 = _mm512_cmp_pd_mask(a2, limit, _CMP_LE_OQ);
+      m3 = _mm512_cmp_pd_mask(a3, limit, _CMP_LE_OQ);
     }
-    alignas(32) double sums[kLanes];
-    const __m256d lows[4] = {a0, a1, a2, a3};
-    const __m256d highs[4] = {b0, b1, b2, b3};
+    alignas(64) double sums[kLanes];
+    const __m512d accs[4] = {a0, a1, a2, a3};
     const unsigned masks[4] = {m0, m1, m2, m3};
     for (int k = 0; k < 4; ++k) {
       if (masks[k] == 0) continue;
-      _mm256_store_pd(sums, lows[k]);
-      _mm256_store_pd(sums + 4, highs[k]);
-      OfferLanes(best, sums, masks[k], candidates[c + k], s.nMap);
+      _mm512_store_pd(sums, accs[k]);
+      OfferLanes(best, sums, masks[k], candidates[c + k], s);
     }
   }
   for (; c < n; ++c) {
     const int b = candidates[c];
     const double* w = BlockOf(s, b);
-    const __m256d limit = _mm256_set1_pd(best.distance);
-    __m256d lo = _mm256_load_pd(partial + b * kLanes);
-    __m256d hi = _mm256_load_pd(partial + b * kLanes + 4);
-    unsigned alive = Avx2Alive(lo, hi, limit);
-    for (int j = s.prefix; alive != 0 && j < s.nIn;) {
+    const __m512d limit = _mm512_set1_pd(best.distance);
+    __m512d acc = Avx512Start(partial, b * kLanes);
+    unsigned alive = _mm512_cmp_pd_mask(acc, limit, _CMP_LE_OQ);
+    for (int j = start; alive != 0 && j < s.nIn;) {
       const int stop = std::min(j + kCheckEvery, s.nIn);
       for (; j < stop; ++j) {
-        const __m256d xj = _mm256_set1_pd(x[j]);
-        const __m256d dLo = _mm256_sub_pd(xj, _mm256_load_pd(w + j * kLanes));
-        const __m256d dHi = _mm256_sub_pd(xj, _mm256_load_pd(w + j * kLanes + 4));
-        lo = _mm256_add_pd(lo, _mm256_mul_pd(dLo, dLo));
-        hi = _mm256_add_pd(hi, _mm256_mul_pd(dHi, dHi));
+        const __m512d d = _mm512_sub_pd(_mm512_set1_pd(x[j]), _mm512_load_pd(w + j * kLanes));
+        acc = _mm512_add_pd(acc, _mm512_mul_pd(d, d));
       }
-      alive = Avx2Alive(lo, hi, limit);
+      alive = _mm512_cmp_pd_mask(acc, limit, _CMP_LE_OQ);
     }
     if (alive != 0) {
-      alignas(32) double sums[kLanes];
-      _mm256_store_pd(sums, lo);
-      _mm256_store_pd(sums + 4, hi);
-      OfferLanes(best, sums, alive, b, s.nMap);
+      alignas(64) double sums[kLanes];
+      _mm512_store_pd(sums, acc);
+      OfferLanes(best, sums, alive, b, s);
     }
   }
-  return best.node;
 }
 
-// --- AVX-512: a block is one vector of eight lanes ------------------------------------------
+/// ScalarNearest, eight centres at a time (centres past the last block are not looked at).
+__attribute__((target("avx512f,avx512vl"))) int Avx512Nearest(const double* centre, int blocks) {
+  __m512d low = _mm512_set1_pd(kInf);
+  __m512i at = _mm512_set1_epi64(-1);
+  __m512i index = _mm512_setr_epi64(0, 1, 2, 3, 4, 5, 6, 7);
+  const __m512i step = _mm512_set1_epi64(kLanes);
+  for (int b = 0; b < blocks; b += kLanes) {
+    const __mmask8 valid = static_cast<__mmask8>(blocks - b >= kLanes ? 0xFF : (1U << (blocks - b)) - 1);
+    const __m512d c = _mm512_load_pd(centre + b);
+    const __mmask8 less = _mm512_mask_cmp_pd_mask(valid, c, low, _CMP_LT_OQ);
+    low = _mm512_mask_mov_pd(low, less, c);
+    at = _mm512_mask_mov_epi64(at, less, index);
+    index = _mm512_add_epi64(index, step);
+  }
+  // The least of the lanes (none holds NaN) in every lane.
+  // (The masked forms leave no lane undefined.)
+  __m512d m = _mm512_mask_min_pd(low, 0xFF, low, _mm512_mask_shuffle_f64x2(low, 0xFF, low, low, 0x4E));
+  m = _mm512_mask_min_pd(m, 0xFF, m, _mm512_mask_shuffle_f64x2(m, 0xFF, m, m, 0xB1));
+  m = _mm512_mask_min_pd(m, 0xFF, m, _mm512_mask_permute_pd(m, 0xFF, m, 0x55));
+  const double least = _mm512_cvtsd_f64(m);
+  if (!(least < kInf)) return -1;
+  const __mmask8 where = _mm512_cmp_pd_mask(low, _mm512_set1_pd(least), _CMP_EQ_OQ);
+  alignas(64) long long blocksAt[kLanes];
+  _mm512_store_si512(blocksAt, at);
+  return static_cast<int>(blocksAt[std::countr_zero(static_cast<unsigned>(where))]);
+}
 
-__attribute__((target("avx512f"))) int SearchAvx512(const Shape& s, const double* x,
+/// ScalarSelect, eight blocks at a time.
+__attribute__((target("avx512f,avx512vl"))) int Avx512Select(const Shape& s, const double* centre,
+                                                     double reach, int g, int* candidates) {
+  const __m512d reachV = _mm512_set1_pd(reach);
+  const __m512d up = _mm512_set1_pd(1 + kSlack);
+  const __m512d down = _mm512_set1_pd(1 - kSlack);
+  const __m512d tiny = _mm512_set1_pd(kTiny);
+  const __m512d inf = _mm512_set1_pd(kInf);
+  int n = 0;
+  for (int b = 0; b < s.blocks; b += kLanes) {
+    const int left = s.blocks - b;
+    const __mmask8 valid = static_cast<__mmask8>(left >= kLanes ? 0xFF : (1U << left) - 1);
+    const __m512d c = _mm512_load_pd(centre + b);
+    const __m512d r = _mm512_maskz_loadu_pd(valid, s.radius + b);
+    const __m512d limit = _mm512_mul_pd(_mm512_add_pd(r, reachV), up);
+    const __m512d far = _mm512_add_pd(_mm512_mul_pd(limit, limit), tiny);
+    const __mmask8 beyond = _mm512_cmp_pd_mask(c, inf, _CMP_LT_OQ) &
+                            _mm512_cmp_pd_mask(_mm512_mul_pd(c, down), far, _CMP_GT_OQ);
+    const unsigned lane = static_cast<unsigned>(g - b);  // g's lane, if g is in these blocks
+    const unsigned keep = static_cast<unsigned>(valid & static_cast<__mmask8>(~beyond)) &
+                          ~(lane < kLanes ? 1U << lane : 0U);
+    // Packed in a register, then stored whole (candidates has room for eight more).
+    const __m256i index = _mm256_add_epi32(_mm256_set1_epi32(b), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(candidates + n),
+                        _mm256_maskz_compress_epi32(static_cast<__mmask8>(keep), index));
+    n += std::popcount(keep);
+  }
+  return n;
+}
+
+__attribute__((target("avx512f,avx512vl"))) int SearchAvx512(const Shape& s, const double* x,
                                                      double* partial, int* candidates) {
   __m512d low = _mm512_set1_pd(kInf);
   __m512d at = _mm512_set1_pd(-1.0);
@@ -431,71 +722,47 @@ __attribute__((target("avx512f"))) int SearchAvx512(const Shape& s, const double
       n += _mm512_cmp_pd_mask(_mm512_load_pd(partial + b * kLanes), limit, _CMP_LE_OQ) != 0;
     }
   }
-  // Four blocks at a time keep four independent sums in flight.
-  int c = 0;
-  for (; c + 4 <= n; c += 4) {
-    const double* w0 = BlockOf(s, candidates[c]);
-    const double* w1 = BlockOf(s, candidates[c + 1]);
-    const double* w2 = BlockOf(s, candidates[c + 2]);
-    const double* w3 = BlockOf(s, candidates[c + 3]);
-    const __m512d limit = _mm512_set1_pd(best.distance);
-    __m512d a0 = _mm512_load_pd(partial + candidates[c] * kLanes);
-    __m512d a1 = _mm512_load_pd(partial + candidates[c + 1] * kLanes);
-    __m512d a2 = _mm512_load_pd(partial + candidates[c + 2] * kLanes);
-    __m512d a3 = _mm512_load_pd(partial + candidates[c + 3] * kLanes);
-    unsigned m0 = _mm512_cmp_pd_mask(a0, limit, _CMP_LE_OQ);
-    unsigned m1 = _mm512_cmp_pd_mask(a1, limit, _CMP_LE_OQ);
-    unsigned m2 = _mm512_cmp_pd_mask(a2, limit, _CMP_LE_OQ);
-    unsigned m3 = _mm512_cmp_pd_mask(a3, limit, _CMP_LE_OQ);
-    for (int j = s.prefix; (m0 | m1 | m2 | m3) != 0 && j < s.nIn;) {
-      const int stop = std::min(j + kCheckEvery, s.nIn);
-      for (; j < stop; ++j) {
-        const __m512d xj = _mm512_set1_pd(x[j]);
-        const int o = j * kLanes;
-        __m512d d;
-        d = _mm512_sub_pd(xj, _mm512_load_pd(w0 + o));
-        a0 = _mm512_add_pd(a0, _mm512_mul_pd(d, d));
-        d = _mm512_sub_pd(xj, _mm512_load_pd(w1 + o));
-        a1 = _mm512_add_pd(a1, _mm512_mul_pd(d, d));
-        d = _mm512_sub_pd(xj, _mm512_load_pd(w2 + o));
-        a2 = _mm512_add_pd(a2, _mm512_mul_pd(d, d));
-        d = _mm512_sub_pd(xj, _mm512_load_pd(w3 + o));
-        a3 = _mm512_add_pd(a3, _mm512_mul_pd(d, d));
-      }
-      m0 = _mm512_cmp_pd_mask(a0, limit, _CMP_LE_OQ);
-      m1 = _mm512_cmp_pd_mask(a1, limit, _CMP_LE_OQ);
-      m2 = _mm512_cmp_pd_mask(a2, limit, _CMP_LE_OQ);
-      m3 = _mm512_cmp_pd_mask(a3, limit, _CMP_LE_OQ);
+  Avx512Continue(s, x, partial, candidates, n, s.prefix, best);
+  return best.node;
+}
+
+/// SearchBounds on AVX-512, in one piece.
+__attribute__((target("avx512f,avx512vl"))) int Avx512Bounds(const Shape& s, const double* x,
+                                                     double* centre, int* candidates,
+                                                     long long& kept) {
+  Avx512Sums(s.centres, s.centreBlocks, x, s.nIn, centre);
+  const int g = Avx512Nearest(centre, s.blocks);
+  Best best;
+  if (g >= 0) {
+    const double* w = BlockOf(s, g);
+    __m512d acc = _mm512_setzero_pd();
+    for (int j = 0; j < s.nIn; ++j) {
+      const __m512d d = _mm512_sub_pd(_mm512_set1_pd(x[j]), _mm512_load_pd(w + j * kLanes));
+      acc = _mm512_add_pd(acc, _mm512_mul_pd(d, d));
     }
-    alignas(64) double sums[kLanes];
-    const __m512d accs[4] = {a0, a1, a2, a3};
-    const unsigned masks[4] = {m0, m1, m2, m3};
-    for (int k = 0; k < 4; ++k) {
-      if (masks[k] == 0) continue;
-      _mm512_store_pd(sums, accs[k]);
-      OfferLanes(best, sums, masks[k], candidates[c + k], s.nMap);
+    // The least of the block's sums (NaN lanes, empty ones among them, count as +infinity),
+    // and of equal ones the lowest node.
+    const __m512d inf = _mm512_set1_pd(kInf);
+    const __m512d v = _mm512_mask_mov_pd(inf, _mm512_cmp_pd_mask(acc, acc, _CMP_ORD_Q), acc);
+    __m512d m = _mm512_mask_min_pd(v, 0xFF, v, _mm512_mask_shuffle_f64x2(v, 0xFF, v, v, 0x4E));
+    m = _mm512_mask_min_pd(m, 0xFF, m, _mm512_mask_shuffle_f64x2(m, 0xFF, m, m, 0xB1));
+    m = _mm512_mask_min_pd(m, 0xFF, m, _mm512_mask_permute_pd(m, 0xFF, m, 0x55));
+    const double least = _mm512_cvtsd_f64(m);
+    if (least < kInf) {
+      unsigned equal = _mm512_cmp_pd_mask(v, m, _CMP_EQ_OQ);
+      for (; equal != 0; equal &= equal - 1)
+        best.Offer(least, s.nodeOf[g * kLanes + std::countr_zero(equal)]);
     }
   }
-  for (; c < n; ++c) {
-    const int b = candidates[c];
-    const double* w = BlockOf(s, b);
-    const __m512d limit = _mm512_set1_pd(best.distance);
-    __m512d acc = _mm512_load_pd(partial + b * kLanes);
-    unsigned alive = _mm512_cmp_pd_mask(acc, limit, _CMP_LE_OQ);
-    for (int j = s.prefix; alive != 0 && j < s.nIn;) {
-      const int stop = std::min(j + kCheckEvery, s.nIn);
-      for (; j < stop; ++j) {
-        const __m512d d = _mm512_sub_pd(_mm512_set1_pd(x[j]), _mm512_load_pd(w + j * kLanes));
-        acc = _mm512_add_pd(acc, _mm512_mul_pd(d, d));
-      }
-      alive = _mm512_cmp_pd_mask(acc, limit, _CMP_LE_OQ);
-    }
-    if (alive != 0) {
-      alignas(64) double sums[kLanes];
-      _mm512_store_pd(sums, acc);
-      OfferLanes(best, sums, alive, b, s.nMap);
-    }
+  int n = Avx512Select(s, centre, DistanceAbove(best.distance), g, candidates);
+  kept += n;
+  // Repeating the last block makes groups of four, which run side by side; a block summed
+  // twice offers the same sums twice, which changes nothing.
+  while (n % 4 != 0) {
+    candidates[n] = candidates[n - 1];
+    ++n;
   }
+  Avx512Continue(s, x, nullptr, candidates, n, 0, best);
   return best.node;
 }
 
@@ -511,6 +778,108 @@ Kernel KernelFor(TBestNodeSearch::Level level) {
   static_cast<void>(level);
 #endif
   return SearchScalar;
+}
+
+// --- Bounds: whole blocks passed over by the triangle inequality ---------------------------
+
+/// The block operations of one vector unit.
+struct Ops {
+  void (*sums)(const double* w, int count, const double* x, int nIn, double* out);
+  void (*cont)(const Shape& s, const double* x, const double* partial, const int* candidates,
+               int n, int start, Best& best);
+  int (*nearest)(const double* centre, int blocks);
+  int (*select)(const Shape& s, const double* centre, double reach, int g, int* candidates);
+};
+
+/// The search with bounds. Each block of nodes has a centre c and a radius ρ that no member
+/// is farther from. The block whose centre is nearest to x is summed in full first; its
+/// best node b gives the reach R ≥ |x - b|. By the triangle inequality every member i of a
+/// block with |x - c| > ρ + R has |x - i| > R ≥ |x - b|, so (with the slack) its computed
+/// distance exceeds b's: such blocks are passed over whole. The others are summed with
+/// abandoning, as in the prefix search. `kept` counts the blocks summed after the first.
+int SearchBounds(const Shape& s, const Ops& ops, const double* x, double* centre,
+                 int* candidates, long long& kept) {
+  ops.sums(s.centres, s.centreBlocks, x, s.nIn, centre);
+  const int g = ops.nearest(centre, s.blocks);
+  Best best;
+  if (g >= 0) {
+    alignas(64) double sums[kLanes];
+    ops.sums(BlockOf(s, g), 1, x, s.nIn, sums);
+    OfferLanes(best, sums, (1U << kLanes) - 1, g, s);
+  }
+  int n = ops.select(s, centre, DistanceAbove(best.distance), g, candidates);
+  kept += n;
+  // Repeating the last block makes groups of four, which run side by side; a block summed
+  // twice offers the same sums twice, which changes nothing.
+  while (n % 4 != 0) {
+    candidates[n] = candidates[n - 1];
+    ++n;
+  }
+  ops.cont(s, x, nullptr, candidates, n, 0, best);
+  return best.node;
+}
+
+using BoundsKernel = int (*)(const Shape&, const double*, double*, int*, long long&);
+
+int ScalarBounds(const Shape& s, const double* x, double* centre, int* candidates,
+                 long long& kept) {
+  static constexpr Ops ops{ScalarSums, ScalarContinue, ScalarNearest, ScalarSelect};
+  return SearchBounds(s, ops, x, centre, candidates, kept);
+}
+
+#if KARTLO_X86
+int Avx2Bounds(const Shape& s, const double* x, double* centre, int* candidates,
+               long long& kept) {
+  static constexpr Ops ops{Avx2Sums, Avx2Continue, ScalarNearest, ScalarSelect};
+  return SearchBounds(s, ops, x, centre, candidates, kept);
+}
+#endif
+
+BoundsKernel BoundsFor(TBestNodeSearch::Level level) {
+#if KARTLO_X86
+  if (level == TBestNodeSearch::Level::Avx512) return Avx512Bounds;
+  if (level == TBestNodeSearch::Level::Avx2) return Avx2Bounds;
+#else
+  static_cast<void>(level);
+#endif
+  return ScalarBounds;
+}
+
+/// Rows searched with bounds at the start of every range, to see whether the bounds pass
+/// over enough blocks to be worth their cost for this map and these rows.
+constexpr std::size_t kProbeRows = 32;
+
+/// Orders the nodes [first, last) so that each run of kLanes, a block, lies close together:
+/// the nodes are halved (at a multiple of kLanes) along the component of widest spread, and
+/// each half is ordered in turn.
+void Cluster(int* first, int* last, int nIn, const std::vector<double>& nodes) {
+  const std::ptrdiff_t count = last - first;
+  if (count <= kLanes) return;
+  auto at = [&](int i, int j) {
+    return nodes[static_cast<std::size_t>(i) * static_cast<std::size_t>(nIn) +
+                 static_cast<std::size_t>(j)];
+  };
+  int widest = 0;
+  double spread = -1.0;
+  for (int j = 0; j < nIn; ++j) {
+    double lo = kInf;
+    double hi = -kInf;
+    for (const int* i = first; i != last; ++i) {
+      lo = std::min(lo, at(*i, j));
+      hi = std::max(hi, at(*i, j));
+    }
+    if (hi - lo > spread) {
+      spread = hi - lo;
+      widest = j;
+    }
+  }
+  const std::ptrdiff_t blocks = (count + kLanes - 1) / kLanes;
+  int* middle = first + blocks / 2 * kLanes;
+  std::nth_element(first, middle, last, [&](int a, int b) {
+    return at(a, widest) < at(b, widest) || (at(a, widest) == at(b, widest) && a < b);
+  });
+  Cluster(first, middle, nIn, nodes);
+  Cluster(middle, last, nIn, nodes);
 }
 
 /// Inputs summed for every node before the guesses are chosen: all of a short row, else a
@@ -534,24 +903,84 @@ TBestNodeSearch::TBestNodeSearch(int nIn, int nMap, const double* nodes)
                      static_cast<std::size_t>(j)];
       }) {}
 
+namespace {
+
+/// Makes room for `size` doubles of `fill` starting on a 64-byte boundary of `storage`;
+/// returns the offset of the first.
+std::size_t AlignedAssign(std::vector<double>& storage, std::size_t size, double fill) {
+  storage.assign(size + kLanes, fill);
+  const auto address = reinterpret_cast<std::uintptr_t>(storage.data());
+  return ((64 - address % 64) % 64) / sizeof(double);
+}
+
+}  // namespace
+
 void TBestNodeSearch::Build(const std::function<double(int, int)>& weight) {
-  const std::size_t size =
-      static_cast<std::size_t>(blocks_) * static_cast<std::size_t>(nIn_) * kLanes;
-  // Room to start the blocks on a 64-byte boundary.
-  storage_.assign(size + kLanes, std::numeric_limits<double>::quiet_NaN());
-  const auto address = reinterpret_cast<std::uintptr_t>(storage_.data());
-  offset_ = ((64 - address % 64) % 64) / sizeof(double);
-  double* w = storage_.data() + offset_;
+  const std::size_t width = static_cast<std::size_t>(nIn_);
+  std::vector<double> nodes(static_cast<std::size_t>(nMap_) * width);
+  bool finite = true;
   for (int i = 0; i < nMap_; ++i) {
-    double* lane = w + static_cast<std::size_t>(i / kLanes) * nIn_ * kLanes + i % kLanes;
-    for (int j = 0; j < nIn_; ++j) lane[static_cast<std::size_t>(j) * kLanes] = weight(i, j);
+    for (int j = 0; j < nIn_; ++j) {
+      const double v = weight(i, j);
+      nodes[static_cast<std::size_t>(i) * width + static_cast<std::size_t>(j)] = v;
+      finite = finite && std::isfinite(v);
+    }
+  }
+  // Bounds pay off only with several blocks, and hold only for finite weights.
+  const bool bounds = finite && blocks_ >= 4 && nIn_ >= 1 && nIn_ <= kBoundsInputs;
+  std::vector<int> order(static_cast<std::size_t>(nMap_));
+  std::iota(order.begin(), order.end(), 0);
+  if (bounds) Cluster(order.data(), order.data() + nMap_, nIn_, nodes);
+  nodeOf_.assign(static_cast<std::size_t>(blocks_) * kLanes, -1);
+  std::copy(order.begin(), order.end(), nodeOf_.begin());
+
+  // Empty lanes hold NaN, which never wins.
+  offset_ = AlignedAssign(storage_, static_cast<std::size_t>(blocks_) * width * kLanes,
+                          std::numeric_limits<double>::quiet_NaN());
+  double* w = storage_.data() + offset_;
+  for (int k = 0; k < nMap_; ++k) {
+    double* lane = w + static_cast<std::size_t>(k / kLanes) * width * kLanes + k % kLanes;
+    const double* node = nodes.data() + static_cast<std::size_t>(order[k]) * width;
+    for (std::size_t j = 0; j < width; ++j) lane[j * kLanes] = node[j];
+  }
+
+  centreBlocks_ = 0;
+  if (!bounds) return;
+  centreBlocks_ = (blocks_ + kLanes - 1) / kLanes;
+  centreOffset_ = AlignedAssign(centreStorage_,
+                                static_cast<std::size_t>(centreBlocks_) * width * kLanes, 0.0);
+  radius_.assign(static_cast<std::size_t>(blocks_), 0.0);
+  double* centres = centreStorage_.data() + centreOffset_;
+  for (int b = 0; b < blocks_; ++b) {
+    const int first = b * kLanes;
+    const int last = std::min(first + kLanes, nMap_);
+    double* centre =
+        centres + static_cast<std::size_t>(b / kLanes) * width * kLanes + b % kLanes;
+    for (std::size_t j = 0; j < width; ++j) {
+      double sum = 0.0;
+      for (int k = first; k < last; ++k)
+        sum += nodes[static_cast<std::size_t>(order[k]) * width + j];
+      centre[j * kLanes] = sum / (last - first);
+    }
+    double radius = 0.0;
+    for (int k = first; k < last; ++k) {
+      const double* node = nodes.data() + static_cast<std::size_t>(order[k]) * width;
+      double sum = 0.0;
+      for (std::size_t j = 0; j < width; ++j) {
+        const double diff = centre[j * kLanes] - node[j];
+        sum = sum + diff * diff;
+      }
+      radius = std::max(radius, DistanceAbove(sum));
+    }
+    radius_[static_cast<std::size_t>(b)] = radius;
   }
 }
 
 TBestNodeSearch::Level TBestNodeSearch::MachineLevel() {
 #if KARTLO_X86
   __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx512f")) return Level::Avx512;
+  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl"))
+    return Level::Avx512;
   if (__builtin_cpu_supports("avx2")) return Level::Avx2;
 #endif
   return Level::Scalar;
@@ -571,7 +1000,8 @@ int TBestNodeSearch::Find(const double* input) const {
 }
 
 std::size_t TBestNodeSearch::ScratchSize() const {
-  return static_cast<std::size_t>(blocks_) * kLanes + kLanes;
+  // The prefix sums and the centres' sums, each block-aligned.
+  return static_cast<std::size_t>(blocks_ + centreBlocks_) * kLanes + 2 * kLanes;
 }
 
 void TBestNodeSearch::FindRange(const double* inputs, std::size_t from, std::size_t to,
@@ -582,14 +1012,41 @@ void TBestNodeSearch::FindRange(const double* inputs, std::size_t from, std::siz
     return;
   }
   const bool gather = static_cast<double>(blocks_) * nIn_ * kLanes < 2147483647.0;
-  const Shape shape{storage_.data() + offset_, nIn_, nMap_, blocks_, prefix_, gather};
+  const Shape shape{storage_.data() + offset_,
+                    nIn_,
+                    nMap_,
+                    blocks_,
+                    prefix_,
+                    gather,
+                    nodeOf_.data(),
+                    centreBlocks_ > 0 ? centreStorage_.data() + centreOffset_ : nullptr,
+                    radius_.data(),
+                    centreBlocks_};
   const Kernel kernel = KernelFor(level_);
-  // The prefix sums, block-aligned like the weights.
+  const BoundsKernel boundsKernel = BoundsFor(level_);
   const auto address = reinterpret_cast<std::uintptr_t>(scratch.data());
   double* partial = scratch.data() + ((64 - address % 64) % 64) / sizeof(double);
-  std::vector<int> candidates(static_cast<std::size_t>(blocks_));
-  for (std::size_t r = from; r < to; ++r)
-    best[r] = kernel(shape, inputs + r * stride, partial, candidates.data());
+  double* centre = partial + static_cast<std::size_t>(blocks_) * kLanes;
+  // Room for the repeats that complete a group of four, and for a whole vector of
+  // indices stored past the last one.
+  std::vector<int> candidates(static_cast<std::size_t>(blocks_) + kLanes + 3);
+
+  // With bounds: the first rows show whether they pass over enough blocks (on a map whose
+  // blocks are as wide as the distances between them, they pass over few).
+  bool bounds = centreBlocks_ > 0 && method_ != Method::Prefix;
+  std::size_t r = from;
+  if (bounds && method_ == Method::Auto) {
+    long long kept = 0;
+    const std::size_t probe = std::min(to, from + kProbeRows);
+    for (; r < probe; ++r)
+      best[r] = boundsKernel(shape, inputs + r * stride, centre, candidates.data(), kept);
+    bounds = 2 * kept < static_cast<long long>(probe - from) * (blocks_ - 1);
+  }
+  long long kept = 0;
+  for (; r < to; ++r) {
+    best[r] = bounds ? boundsKernel(shape, inputs + r * stride, centre, candidates.data(), kept)
+                     : kernel(shape, inputs + r * stride, partial, candidates.data());
+  }
 }
 
 void TBestNodeSearch::FindAll(const double* inputs, std::size_t rows, std::size_t stride,

@@ -59,6 +59,15 @@ class TBestNodeSearch {
   Level GetLevel() const { return level_; }
   /// Runs the search at `level`; false (and nothing changed) when the machine lacks it.
   bool UseLevel(Level level);
+  /// How blocks of nodes are passed over: Prefix sums a short prefix of every node to choose
+  /// first guesses; Bounds passes over whole blocks far from the row (see the source); Auto
+  /// (the default) tries the bounds on the first rows of every batch and keeps them where
+  /// they pass over at least half of the blocks. All give the same winners.
+  enum class Method { Auto, Prefix, Bounds };
+  void UseMethod(Method method) { method_ = method; }
+  /// Whether this map has bounds (several blocks of finite weights); without them every
+  /// method is Prefix.
+  bool HasBounds() const { return centreBlocks_ > 0; }
   /// The number of threads FindAll may use; 0 (the default) means one per core.
   void UseThreads(int threads) { threads_ = threads < 0 ? 0 : threads; }
 
@@ -84,8 +93,18 @@ class TBestNodeSearch {
   int prefix_;
   Level level_;
   int threads_ = 0;
-  /// blocks_ × nIn_ × kLanes weights: block b, input j, lane l is node b·kLanes + l; lanes
-  /// past the last node hold NaN, which never wins. Starts at storage_[offset_], 64-byte
+  Method method_ = Method::Auto;
+  /// The node in block b, lane l is nodeOf_[b·kLanes + l] (-1 for an empty lane): with
+  /// bounds, nodes close together share a block.
+  std::vector<int> nodeOf_;
+  /// With bounds: centreBlocks_ blocks of block centres, laid out as the weights from
+  /// centreStorage_[centreOffset_], and each block's radius.
+  int centreBlocks_ = 0;
+  std::vector<double> centreStorage_;
+  std::size_t centreOffset_ = 0;
+  std::vector<double> radius_;
+  /// blocks_ × nIn_ × kLanes weights: block b, input j, lane l is node nodeOf_[b·kLanes + l];
+  /// empty lanes hold NaN, which never wins. Starts at storage_[offset_], 64-byte
   /// aligned.
   std::vector<double> storage_;
   std::size_t offset_ = 0;

@@ -58,17 +58,21 @@ void ExpectPlainWinners(const Problem& p) {
   std::vector<int> expected(count);
   for (std::size_t r = 0; r < count; ++r) expected[r] = Plain(p, p.rows.data() + r * p.nIn);
   TBestNodeSearch search(p.nIn, p.nMap, p.nodes.data());
+  using Method = TBestNodeSearch::Method;
   for (Level level : Levels()) {
-    SCOPED_TRACE(Name(level));
-    ASSERT_TRUE(search.UseLevel(level));
-    ASSERT_EQ(search.GetLevel(), level);
-    for (std::size_t r = 0; r < count; ++r)
-      ASSERT_EQ(search.Find(p.rows.data() + r * p.nIn), expected[r]) << "row " << r;
-    for (int threads : {1, 2}) {
-      search.UseThreads(threads);
-      std::vector<int> best(count, -7);
-      search.FindAll(p.rows.data(), count, static_cast<std::size_t>(p.nIn), best.data());
-      ASSERT_EQ(best, expected) << threads << " threads";
+    for (Method method : {Method::Prefix, Method::Bounds, Method::Auto}) {
+      SCOPED_TRACE(Name(level) + ", method " + std::to_string(static_cast<int>(method)));
+      ASSERT_TRUE(search.UseLevel(level));
+      ASSERT_EQ(search.GetLevel(), level);
+      search.UseMethod(method);
+      for (std::size_t r = 0; r < count; ++r)
+        ASSERT_EQ(search.Find(p.rows.data() + r * p.nIn), expected[r]) << "row " << r;
+      for (int threads : {1, 2}) {
+        search.UseThreads(threads);
+        std::vector<int> best(count, -7);
+        search.FindAll(p.rows.data(), count, static_cast<std::size_t>(p.nIn), best.data());
+        ASSERT_EQ(best, expected) << threads << " threads";
+      }
     }
   }
 }
@@ -147,6 +151,80 @@ TEST(TBestNodeSearch, AgreesWithThePlainLoopOnStructuredData) {
     const int node = static_cast<int>(random() % static_cast<unsigned>(p.nMap));
     for (int j = 0; j < p.nIn; ++j) p.rows.push_back(p.nodes[node * p.nIn + j] + noise(random));
   }
+  ExpectPlainWinners(p);
+}
+
+/// A smooth map on a side x side grid, as training leaves one: neighbouring nodes lie close
+/// together, so whole blocks of nodes lie far from any one row.
+Problem SmoothMap(std::mt19937& random, int side, int nIn) {
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  Problem p;
+  p.nIn = nIn;
+  p.nMap = side * side;
+  std::vector<double> slopeU(nIn), slopeV(nIn), phase(nIn);
+  for (int j = 0; j < nIn; ++j) {
+    slopeU[j] = unit(random) - 0.5;
+    slopeV[j] = unit(random) - 0.5;
+    phase[j] = unit(random);
+  }
+  for (int i = 0; i < p.nMap; ++i) {
+    const double u = (i / side) / (side - 1.0);
+    const double v = (i % side) / (side - 1.0);
+    for (int j = 0; j < nIn; ++j)
+      p.nodes.push_back(slopeU[j] * u + slopeV[j] * v + 0.1 * std::sin(6.3 * (u + v + phase[j])));
+  }
+  return p;
+}
+
+TEST(TBestNodeSearch, AgreesWithThePlainLoopWhereBoundsPassOverBlocks) {
+  std::mt19937 random(99);
+  std::normal_distribution<double> noise(0.0, 0.01);
+  for (int nIn : {1, 3, 16, 40}) {
+    SCOPED_TRACE(std::to_string(nIn) + " inputs");
+    Problem p = SmoothMap(random, 15, nIn);
+    // Equal nodes far apart in the node order (so in different blocks): the lower index wins.
+    for (int j = 0; j < nIn; ++j) p.nodes[200 * nIn + j] = p.nodes[3 * nIn + j];
+    for (int j = 0; j < nIn; ++j) p.nodes[17 * nIn + j] = p.nodes[160 * nIn + j];
+    const auto node = [&](int i, int j) { return p.nodes[i * nIn + j]; };
+    for (int r = 0; r < 300; ++r) {
+      const int a = static_cast<int>(random() % static_cast<unsigned>(p.nMap));
+      const int b = static_cast<int>(random() % static_cast<unsigned>(p.nMap));
+      for (int j = 0; j < nIn; ++j) {
+        switch (r % 6) {
+          case 0:  // on a node
+            p.rows.push_back(node(a, j));
+            break;
+          case 1:  // one unit in the last place beside it
+            p.rows.push_back(std::nextafter(node(a, j), r % 4 < 2 ? kInf : -kInf));
+            break;
+          case 2:  // halfway between two nodes: often a tie
+            p.rows.push_back(node(a, j) / 2 + node(b, j) / 2);
+            break;
+          case 3:  // on a duplicated node
+            p.rows.push_back(node(r % 12 < 6 ? 200 : 160, j));
+            break;
+          default:  // near a node
+            p.rows.push_back(node(a, j) + noise(random));
+        }
+      }
+    }
+    TBestNodeSearch search(p.nIn, p.nMap, p.nodes.data());
+    EXPECT_TRUE(search.HasBounds());
+    ExpectPlainWinners(p);
+  }
+}
+
+TEST(TBestNodeSearch, HasBoundsOnlyForSeveralBlocksOfFiniteWeights) {
+  std::mt19937 random(5);
+  Problem p = SmoothMap(random, 8, 4);
+  EXPECT_TRUE(TBestNodeSearch(p.nIn, p.nMap, p.nodes.data()).HasBounds());
+  EXPECT_FALSE(TBestNodeSearch(p.nIn, 24, p.nodes.data()).HasBounds()) << "three blocks";
+  p.nodes[50] = kInf;
+  EXPECT_FALSE(TBestNodeSearch(p.nIn, p.nMap, p.nodes.data()).HasBounds());
+  p.nodes[50] = kNaN;
+  EXPECT_FALSE(TBestNodeSearch(p.nIn, p.nMap, p.nodes.data()).HasBounds());
+  // Without bounds every method searches all the same.
+  p.rows.assign(p.nodes.begin() + 8, p.nodes.begin() + 12);
   ExpectPlainWinners(p);
 }
 
