@@ -22,7 +22,9 @@ namespace {
 
 constexpr int kLanes = TBestNodeSearch::kLanes;
 constexpr double kInf = std::numeric_limits<double>::infinity();
-/// Partial sums are compared with the best distance after every this many inputs.
+/// Partial sums are compared with the best distance after every this many inputs (AVX-512
+/// scan; the narrower units' searches).
+constexpr int kScanChunk = 8;
 constexpr int kCheckEvery = 4;
 /// Below this much work (rows × nodes × inputs) FindAll stays on one thread.
 constexpr double kThreadWork = 1 << 21;
@@ -35,10 +37,16 @@ constexpr double kThreadWork = 1 << 21;
 constexpr double kSlack = 1e-6;
 constexpr double kTiny = 1e-290;
 constexpr int kBoundsInputs = 100000;
+/// Rows searched with bounds side by side.
+constexpr int kBoundsBatch = 8;
 
 /// An upper bound of the true distance between two points whose computed squared distance
 /// is `sum` (+infinity for +infinity).
 double DistanceAbove(double sum) { return std::sqrt(sum * (1 + kSlack) + kTiny) * (1 + kSlack); }
+
+/// Room for one row's list of blocks: every block, a whole vector of indices stored past
+/// the last one, and the repeats that complete a group of four.
+int ListSize(int blocks) { return blocks + kLanes + 3; }
 
 /// What a kernel needs to know about the node blocks.
 struct Shape {
@@ -55,6 +63,8 @@ struct Shape {
   const double* centres;
   const double* radius;
   int centreBlocks;
+  const int* all;  ///< every block in order, repeating the last to a multiple of four
+  int allCount;
 };
 
 const double* BlockOf(const Shape& s, int b) {
@@ -505,80 +515,6 @@ __attribute__((target("avx512f,avx512vl"))) void Avx512Sums(const double* w, int
   }
 }
 
-/// Eight lanes of partial sums from partial[at], or zeros when partial is null.
-__attribute__((target("avx512f,avx512vl"))) inline __m512d Avx512Start(const double* partial, int at) {
-  return partial != nullptr ? _mm512_load_pd(partial + at) : _mm512_setzero_pd();
-}
-
-__attribute__((target("avx512f,avx512vl"))) void Avx512Continue(const Shape& s, const double* x, const double* partial,
-    const int* candidates, int n, int start, Best& best) {
-  // Four blocks at a time keep four independent sums in flight.
-  int c = 0;
-  for (; c + 4 <= n; c += 4) {
-    const double* w0 = BlockOf(s, candidates[c]);
-    const double* w1 = BlockOf(s, candidates[c + 1]);
-    const double* w2 = BlockOf(s, candidates[c + 2]);
-    const double* w3 = BlockOf(s, candidates[c + 3]);
-    const __m512d limit = _mm512_set1_pd(best.distance);
-    __m512d a0 = Avx512Start(partial, candidates[c] * kLanes);
-    __m512d a1 = Avx512Start(partial, candidates[c + 1] * kLanes);
-    __m512d a2 = Avx512Start(partial, candidates[c + 2] * kLanes);
-    __m512d a3 = Avx512Start(partial, candidates[c + 3] * kLanes);
-    unsigned m0 = _mm512_cmp_pd_mask(a0, limit, _CMP_LE_OQ);
-    unsigned m1 = _mm512_cmp_pd_mask(a1, limit, _CMP_LE_OQ);
-    unsigned m2 = _mm512_cmp_pd_mask(a2, limit, _CMP_LE_OQ);
-    unsigned m3 = _mm512_cmp_pd_mask(a3, limit, _CMP_LE_OQ);
-    for (int j = start; (m0 | m1 | m2 | m3) != 0 && j < s.nIn;) {
-      const int stop = std::min(j + kCheckEvery, s.nIn);
-      for (; j < stop; ++j) {
-        const __m512d xj = _mm512_set1_pd(x[j]);
-        const int o = j * kLanes;
-        __m512d d;
-        d = _mm512_sub_pd(xj, _mm512_load_pd(w0 + o));
-        a0 = _mm512_add_pd(a0, _mm512_mul_pd(d, d));
-        d = _mm512_sub_pd(xj, _mm512_load_pd(w1 + o));
-        a1 = _mm512_add_pd(a1, _mm512_mul_pd(d, d));
-        d = _mm512_sub_pd(xj, _mm512_load_pd(w2 + o));
-        a2 = _mm512_add_pd(a2, _mm512_mul_pd(d, d));
-        d = _mm512_sub_pd(xj, _mm512_load_pd(w3 + o));
-        a3 = _mm512_add_pd(a3, _mm512_mul_pd(d, d));
-      }
-      m0 = _mm512_cmp_pd_mask(a0, limit, _CMP_LE_OQ);
-      m1 = _mm512_cmp_pd_mask(a1, limit, _CMP_LE_OQ);
-      m2 = _mm512_cmp_pd_mask(a2, limit, _CMP_LE_OQ);
-      m3 = _mm512_cmp_pd_mask(a3, limit, _CMP_LE_OQ);
-    }
-    alignas(64) double sums[kLanes];
-    const __m512d accs[4] = {a0, a1, a2, a3};
-    const unsigned masks[4] = {m0, m1, m2, m3};
-    for (int k = 0; k < 4; ++k) {
-      if (masks[k] == 0) continue;
-      _mm512_store_pd(sums, accs[k]);
-      OfferLanes(best, sums, masks[k], candidates[c + k], s);
-    }
-  }
-  for (; c < n; ++c) {
-    const int b = candidates[c];
-    const double* w = BlockOf(s, b);
-    const __m512d limit = _mm512_set1_pd(best.distance);
-    __m512d acc = Avx512Start(partial, b * kLanes);
-    unsigned alive = _mm512_cmp_pd_mask(acc, limit, _CMP_LE_OQ);
-    for (int j = start; alive != 0 && j < s.nIn;) {
-      const int stop = std::min(j + kCheckEvery, s.nIn);
-      for (; j < stop; ++j) {
-        const __m512d d = _mm512_sub_pd(_mm512_set1_pd(x[j]), _mm512_load_pd(w + j * kLanes));
-        acc = _mm512_add_pd(acc, _mm512_mul_pd(d, d));
-      }
-      alive = _mm512_cmp_pd_mask(acc, limit, _CMP_LE_OQ);
-    }
-    if (alive != 0) {
-      alignas(64) double sums[kLanes];
-      _mm512_store_pd(sums, acc);
-      OfferLanes(best, sums, alive, b, s);
-    }
-  }
-}
-
 /// ScalarNearest, eight centres at a time (centres past the last block are not looked at).
 __attribute__((target("avx512f,avx512vl"))) int Avx512Nearest(const double* centre, int blocks) {
   __m512d low = _mm512_set1_pd(kInf);
@@ -636,135 +572,166 @@ __attribute__((target("avx512f,avx512vl"))) int Avx512Select(const Shape& s, con
   return n;
 }
 
-__attribute__((target("avx512f,avx512vl"))) int SearchAvx512(const Shape& s, const double* x,
-                                                     double* partial, int* candidates) {
-  __m512d low = _mm512_set1_pd(kInf);
-  __m512d at = _mm512_set1_pd(-1.0);
-  // Four blocks at a time keep four independent sums in flight.
-  int b = 0;
-  for (; b + 4 <= s.blocks; b += 4) {
-    const double* w0 = BlockOf(s, b);
-    const double* w1 = BlockOf(s, b + 1);
-    const double* w2 = BlockOf(s, b + 2);
-    const double* w3 = BlockOf(s, b + 3);
+/// The least distance of eight lanes and, of equal ones, the lowest node; node -1 when no
+/// distance is below infinity.
+struct Lanes512 {
+  __m512d distance;
+  __m256i node;
+};
+
+/// Takes each lane of `sums` (nodes `nodes`) that is below the lane's best, or equal to it
+/// with a lower node. NaN never compares, so it is never taken.
+__attribute__((target("avx512f,avx512vl"))) inline void Take512(Lanes512& lanes, __m512d sums,
+                                                                __m256i nodes) {
+  const __mmask8 below = _mm512_cmp_pd_mask(sums, lanes.distance, _CMP_LT_OQ);
+  const __mmask8 equal = _mm512_cmp_pd_mask(sums, lanes.distance, _CMP_EQ_OQ) &
+                         _mm256_cmplt_epi32_mask(nodes, lanes.node);
+  // Empty lanes (node -1) are never taken: without inputs their sums are 0 like any other.
+  const __mmask8 take = (below | equal) & _mm256_cmpgt_epi32_mask(nodes, _mm256_set1_epi32(-1));
+  lanes.distance = _mm512_mask_mov_pd(lanes.distance, take, sums);
+  lanes.node = _mm256_mask_mov_epi32(lanes.node, take, nodes);
+}
+
+/// The least of the eight lanes in every lane. (The masked forms leave no lane undefined.)
+__attribute__((target("avx512f,avx512vl"))) inline __m512d Least512(__m512d v) {
+  __m512d m = _mm512_mask_min_pd(v, 0xFF, v, _mm512_mask_shuffle_f64x2(v, 0xFF, v, v, 0x4E));
+  m = _mm512_mask_min_pd(m, 0xFF, m, _mm512_mask_shuffle_f64x2(m, 0xFF, m, m, 0xB1));
+  return _mm512_mask_min_pd(m, 0xFF, m, _mm512_mask_permute_pd(m, 0xFF, m, 0x55));
+}
+
+/// Sums the blocks list[0, n) (n a multiple of four) four at a time over all inputs,
+/// abandoning a group once none of its lanes is at or below the best distance so far
+/// (checked after every kScanChunk inputs), and offers the winner of those that finish.
+__attribute__((target("avx512f,avx512vl"))) void Avx512Scan(const Shape& s, const double* x,
+                                                             const int* list, int n,
+                                                             Best& best) {
+  const std::size_t step = static_cast<std::size_t>(s.nIn) * kLanes;
+  // One set of lanes per place in a group, so that the four takes do not wait on each other.
+  const Lanes512 none{_mm512_set1_pd(kInf), _mm256_set1_epi32(std::numeric_limits<int>::max())};
+  Lanes512 l0 = none;
+  Lanes512 l1 = none;
+  Lanes512 l2 = none;
+  Lanes512 l3 = none;
+  __m512d limit = _mm512_set1_pd(best.distance);
+  for (int c = 0; c < n; c += 4) {
+    const double* w0 = s.w + static_cast<std::size_t>(list[c]) * step;
+    const double* w1 = s.w + static_cast<std::size_t>(list[c + 1]) * step;
+    const double* w2 = s.w + static_cast<std::size_t>(list[c + 2]) * step;
+    const double* w3 = s.w + static_cast<std::size_t>(list[c + 3]) * step;
     __m512d a0 = _mm512_setzero_pd();
     __m512d a1 = _mm512_setzero_pd();
     __m512d a2 = _mm512_setzero_pd();
     __m512d a3 = _mm512_setzero_pd();
-    for (int j = 0; j < s.prefix; ++j) {
-      const __m512d xj = _mm512_set1_pd(x[j]);
-      const int o = j * kLanes;
-      __m512d d;
-      d = _mm512_sub_pd(xj, _mm512_load_pd(w0 + o));
-      a0 = _mm512_add_pd(a0, _mm512_mul_pd(d, d));
-      d = _mm512_sub_pd(xj, _mm512_load_pd(w1 + o));
-      a1 = _mm512_add_pd(a1, _mm512_mul_pd(d, d));
-      d = _mm512_sub_pd(xj, _mm512_load_pd(w2 + o));
-      a2 = _mm512_add_pd(a2, _mm512_mul_pd(d, d));
-      d = _mm512_sub_pd(xj, _mm512_load_pd(w3 + o));
-      a3 = _mm512_add_pd(a3, _mm512_mul_pd(d, d));
+    int j = 0;
+    for (;;) {
+      const int stop = std::min(j + kScanChunk, s.nIn);
+      for (; j < stop; ++j) {
+        const __m512d xj = _mm512_set1_pd(x[j]);
+        const std::size_t o = static_cast<std::size_t>(j) * kLanes;
+        const __m512d d0 = _mm512_sub_pd(xj, _mm512_load_pd(w0 + o));
+        const __m512d d1 = _mm512_sub_pd(xj, _mm512_load_pd(w1 + o));
+        const __m512d d2 = _mm512_sub_pd(xj, _mm512_load_pd(w2 + o));
+        const __m512d d3 = _mm512_sub_pd(xj, _mm512_load_pd(w3 + o));
+        a0 = _mm512_add_pd(a0, _mm512_mul_pd(d0, d0));
+        a1 = _mm512_add_pd(a1, _mm512_mul_pd(d1, d1));
+        a2 = _mm512_add_pd(a2, _mm512_mul_pd(d2, d2));
+        a3 = _mm512_add_pd(a3, _mm512_mul_pd(d3, d3));
+      }
+      if (j >= s.nIn) break;
+      const __mmask8 alive = _mm512_cmp_pd_mask(a0, limit, _CMP_LE_OQ) |
+                             _mm512_cmp_pd_mask(a1, limit, _CMP_LE_OQ) |
+                             _mm512_cmp_pd_mask(a2, limit, _CMP_LE_OQ) |
+                             _mm512_cmp_pd_mask(a3, limit, _CMP_LE_OQ);
+      if (alive == 0) break;
     }
-    const __m512d accs[4] = {a0, a1, a2, a3};
-    for (int k = 0; k < 4; ++k) {
-      _mm512_store_pd(partial + (b + k) * kLanes, accs[k]);
-      const __mmask8 less = _mm512_cmp_pd_mask(accs[k], low, _CMP_LT_OQ);
-      low = _mm512_mask_mov_pd(low, less, accs[k]);
-      at = _mm512_mask_mov_pd(at, less, _mm512_set1_pd(static_cast<double>(b + k)));
-    }
+    if (j < s.nIn) continue;  // abandoned
+    const int* nodes = s.nodeOf;
+    Take512(l0, a0, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(nodes + list[c] * kLanes)));
+    Take512(l1, a1, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(nodes + list[c + 1] * kLanes)));
+    Take512(l2, a2, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(nodes + list[c + 2] * kLanes)));
+    Take512(l3, a3, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(nodes + list[c + 3] * kLanes)));
+    const __m512d own = Least512(_mm512_mask_min_pd(
+        l0.distance, 0xFF, _mm512_mask_min_pd(l0.distance, 0xFF, l0.distance, l1.distance),
+        _mm512_mask_min_pd(l2.distance, 0xFF, l2.distance, l3.distance)));
+    limit = _mm512_mask_min_pd(own, 0xFF, own, _mm512_set1_pd(best.distance));
   }
-  for (; b < s.blocks; ++b) {
-    const double* w = BlockOf(s, b);
-    __m512d acc = _mm512_setzero_pd();
-    for (int j = 0; j < s.prefix; ++j) {
-      const __m512d d = _mm512_sub_pd(_mm512_set1_pd(x[j]), _mm512_load_pd(w + j * kLanes));
-      acc = _mm512_add_pd(acc, _mm512_mul_pd(d, d));
-    }
-    _mm512_store_pd(partial + b * kLanes, acc);
-    const __mmask8 less = _mm512_cmp_pd_mask(acc, low, _CMP_LT_OQ);
-    low = _mm512_mask_mov_pd(low, less, acc);
-    at = _mm512_mask_mov_pd(at, less, _mm512_set1_pd(static_cast<double>(b)));
-  }
-  Best best;
-  alignas(64) double ats[kLanes];
-  _mm512_store_pd(ats, at);
-  if (s.gather) {
-    // Each lane's guess continues from its prefix sum, its weights gathered input by input.
-    const __m512d zero = _mm512_setzero_pd();
-    const __mmask8 has = _mm512_cmp_pd_mask(at, zero, _CMP_GE_OQ);
-    // (The masked forms leave no lane undefined.)
-    const __m256i block =
-        _mm512_mask_cvttpd_epi32(_mm256_setzero_si256(), has, _mm512_mask_max_pd(zero, has, at, zero));
-    __m256i index = _mm256_add_epi32(
-        _mm256_add_epi32(_mm256_mullo_epi32(block, _mm256_set1_epi32(s.nIn * kLanes)),
-                         _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7)),
-        _mm256_set1_epi32(s.prefix * kLanes));
-    const __m256i step = _mm256_set1_epi32(kLanes);
-    __m512d sum = low;
-    for (int j = s.prefix; j < s.nIn; ++j) {
-      const __m512d w = _mm512_mask_i32gather_pd(zero, has, index, s.w, 8);
-      const __m512d d = _mm512_sub_pd(_mm512_set1_pd(x[j]), w);
-      sum = _mm512_add_pd(sum, _mm512_mul_pd(d, d));
-      index = _mm256_add_epi32(index, step);
-    }
-    alignas(64) double sums[kLanes];
-    _mm512_store_pd(sums, sum);
-    OfferGuesses(s, sums, ats, best);
-  } else {
-    TakeGuesses(s, x, partial, ats, best);
-  }
+  Lanes512 lanes = l0;
+  Take512(lanes, l1.distance, l1.node);
+  Take512(lanes, l2.distance, l2.node);
+  Take512(lanes, l3.distance, l3.node);
+  const __m512d least = Least512(lanes.distance);
+  const double distance = _mm512_cvtsd_f64(least);
+  if (!(distance < kInf)) return;
+  // Of the lanes at the least distance, the lowest node.
+  const __mmask8 at = _mm512_cmp_pd_mask(lanes.distance, least, _CMP_EQ_OQ);
+  alignas(32) int node[kLanes];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(node), lanes.node);
+  for (unsigned m = at; m != 0; m &= m - 1) best.Offer(distance, node[std::countr_zero(m)]);
+}
 
-  // Blocks with a lane still at or below the guess's distance, in block order.
-  int n = 0;
-  {
-    const __m512d limit = _mm512_set1_pd(best.distance);
-    for (int b = 0; b < s.blocks; ++b) {
-      candidates[n] = b;
-      n += _mm512_cmp_pd_mask(_mm512_load_pd(partial + b * kLanes), limit, _CMP_LE_OQ) != 0;
-    }
-  }
-  Avx512Continue(s, x, partial, candidates, n, s.prefix, best);
+/// Every block, four at a time, abandoning groups as Avx512Scan does.
+__attribute__((target("avx512f,avx512vl"))) int SearchAvx512(const Shape& s, const double* x,
+                                                             double* /*partial*/,
+                                                             int* /*candidates*/) {
+  Best best;
+  Avx512Scan(s, x, s.all, s.allCount, best);
   return best.node;
 }
 
-/// SearchBounds on AVX-512, in one piece.
-__attribute__((target("avx512f,avx512vl"))) int Avx512Bounds(const Shape& s, const double* x,
-                                                     double* centre, int* candidates,
-                                                     long long& kept) {
-  Avx512Sums(s.centres, s.centreBlocks, x, s.nIn, centre);
-  const int g = Avx512Nearest(centre, s.blocks);
-  Best best;
-  if (g >= 0) {
+/// SearchBounds on AVX-512 for `count` rows (row r at inputs + r · stride) at once, phase
+/// by phase, so that the rows' chains of dependent sums run side by side; centre and
+/// candidates hold each row's centre sums and block list.
+__attribute__((target("avx512f,avx512vl"))) void Avx512Bounds(const Shape& s,
+                                                              const double* inputs,
+                                                              std::size_t stride, int count,
+                                                              int* winners, double* centre,
+                                                              int* candidates, long long& kept) {
+  const std::size_t centreSize = static_cast<std::size_t>(s.centreBlocks) * kLanes;
+  const std::size_t listSize = static_cast<std::size_t>(ListSize(s.blocks));
+  for (int r = 0; r < count; ++r)
+    Avx512Sums(s.centres, s.centreBlocks, inputs + r * stride, s.nIn, centre + r * centreSize);
+  int guess[kBoundsBatch];
+  for (int r = 0; r < count; ++r) guess[r] = Avx512Nearest(centre + r * centreSize, s.blocks);
+  // Each row's nearest block in full: its least sum (NaN lanes, empty ones among them,
+  // count as +infinity) and the lanes at it.
+  Best best[kBoundsBatch];
+  for (int r = 0; r < count; ++r) {
+    const int g = guess[r];
+    if (g < 0) continue;
+    const double* x = inputs + r * stride;
     const double* w = BlockOf(s, g);
     __m512d acc = _mm512_setzero_pd();
     for (int j = 0; j < s.nIn; ++j) {
       const __m512d d = _mm512_sub_pd(_mm512_set1_pd(x[j]), _mm512_load_pd(w + j * kLanes));
       acc = _mm512_add_pd(acc, _mm512_mul_pd(d, d));
     }
-    // The least of the block's sums (NaN lanes, empty ones among them, count as +infinity),
-    // and of equal ones the lowest node.
-    const __m512d inf = _mm512_set1_pd(kInf);
-    const __m512d v = _mm512_mask_mov_pd(inf, _mm512_cmp_pd_mask(acc, acc, _CMP_ORD_Q), acc);
-    __m512d m = _mm512_mask_min_pd(v, 0xFF, v, _mm512_mask_shuffle_f64x2(v, 0xFF, v, v, 0x4E));
-    m = _mm512_mask_min_pd(m, 0xFF, m, _mm512_mask_shuffle_f64x2(m, 0xFF, m, m, 0xB1));
-    m = _mm512_mask_min_pd(m, 0xFF, m, _mm512_mask_permute_pd(m, 0xFF, m, 0x55));
+    const __m512d v =
+        _mm512_mask_mov_pd(_mm512_set1_pd(kInf), _mm512_cmp_pd_mask(acc, acc, _CMP_ORD_Q), acc);
+    const __m512d m = Least512(v);
     const double least = _mm512_cvtsd_f64(m);
     if (least < kInf) {
       unsigned equal = _mm512_cmp_pd_mask(v, m, _CMP_EQ_OQ);
       for (; equal != 0; equal &= equal - 1)
-        best.Offer(least, s.nodeOf[g * kLanes + std::countr_zero(equal)]);
+        best[r].Offer(least, s.nodeOf[g * kLanes + std::countr_zero(equal)]);
     }
   }
-  int n = Avx512Select(s, centre, DistanceAbove(best.distance), g, candidates);
-  kept += n;
-  // Repeating the last block makes groups of four, which run side by side; a block summed
-  // twice offers the same sums twice, which changes nothing.
-  while (n % 4 != 0) {
-    candidates[n] = candidates[n - 1];
-    ++n;
+  for (int r = 0; r < count; ++r) {
+    int* list = candidates + r * listSize;
+    int n = Avx512Select(s, centre + r * centreSize, DistanceAbove(best[r].distance), guess[r],
+                         list);
+    kept += n;
+    // Repeating the last block makes groups of four, which run side by side; a block
+    // summed twice offers the same sums twice, which changes nothing. (With none listed the
+    // repeats are not used.)
+    const int last = list[n > 0 ? n - 1 : 0];
+    list[n] = last;
+    list[n + 1] = last;
+    list[n + 2] = last;
+    Avx512Scan(s, inputs + r * stride, list, (n + 3) & ~3, best[r]);
+    winners[r] = best[r].node;
   }
-  Avx512Continue(s, x, nullptr, candidates, n, 0, best);
-  return best.node;
 }
+
 
 #endif  // KARTLO_X86
 
@@ -796,7 +763,7 @@ struct Ops {
 /// best node b gives the reach R ≥ |x - b|. By the triangle inequality every member i of a
 /// block with |x - c| > ρ + R has |x - i| > R ≥ |x - b|, so (with the slack) its computed
 /// distance exceeds b's: such blocks are passed over whole. The others are summed with
-/// abandoning, as in the prefix search. `kept` counts the blocks summed after the first.
+/// abandoning, as in the scan. `kept` counts the blocks summed after the first.
 int SearchBounds(const Shape& s, const Ops& ops, const double* x, double* centre,
                  int* candidates, long long& kept) {
   ops.sums(s.centres, s.centreBlocks, x, s.nIn, centre);
@@ -819,30 +786,30 @@ int SearchBounds(const Shape& s, const Ops& ops, const double* x, double* centre
   return best.node;
 }
 
-using BoundsKernel = int (*)(const Shape&, const double*, double*, int*, long long&);
+using BoundsKernel = void (*)(const Shape&, const double* inputs, std::size_t stride, int count,
+                             int* winners, double* centre, int* candidates, long long& kept);
 
-int ScalarBounds(const Shape& s, const double* x, double* centre, int* candidates,
-                 long long& kept) {
-  static constexpr Ops ops{ScalarSums, ScalarContinue, ScalarNearest, ScalarSelect};
-  return SearchBounds(s, ops, x, centre, candidates, kept);
+/// SearchBounds row by row with the operations `ops`.
+template <const Ops& ops>
+void BoundsRows(const Shape& s, const double* inputs, std::size_t stride, int count,
+                int* winners, double* centre, int* candidates, long long& kept) {
+  for (int r = 0; r < count; ++r)
+    winners[r] = SearchBounds(s, ops, inputs + r * stride, centre, candidates, kept);
 }
 
+constexpr Ops kScalarOps{ScalarSums, ScalarContinue, ScalarNearest, ScalarSelect};
 #if KARTLO_X86
-int Avx2Bounds(const Shape& s, const double* x, double* centre, int* candidates,
-               long long& kept) {
-  static constexpr Ops ops{Avx2Sums, Avx2Continue, ScalarNearest, ScalarSelect};
-  return SearchBounds(s, ops, x, centre, candidates, kept);
-}
+constexpr Ops kAvx2Ops{Avx2Sums, Avx2Continue, ScalarNearest, ScalarSelect};
 #endif
 
 BoundsKernel BoundsFor(TBestNodeSearch::Level level) {
 #if KARTLO_X86
   if (level == TBestNodeSearch::Level::Avx512) return Avx512Bounds;
-  if (level == TBestNodeSearch::Level::Avx2) return Avx2Bounds;
+  if (level == TBestNodeSearch::Level::Avx2) return BoundsRows<kAvx2Ops>;
 #else
   static_cast<void>(level);
 #endif
-  return ScalarBounds;
+  return BoundsRows<kScalarOps>;
 }
 
 /// Rows searched with bounds at the start of every range, to see whether the bounds pass
@@ -931,6 +898,9 @@ void TBestNodeSearch::Build(const std::function<double(int, int)>& weight) {
   std::vector<int> order(static_cast<std::size_t>(nMap_));
   std::iota(order.begin(), order.end(), 0);
   if (bounds) Cluster(order.data(), order.data() + nMap_, nIn_, nodes);
+  scanList_.resize(static_cast<std::size_t>(blocks_ + 3) / 4 * 4);
+  for (std::size_t k = 0; k < scanList_.size(); ++k)
+    scanList_[k] = std::min(static_cast<int>(k), blocks_ - 1);
   nodeOf_.assign(static_cast<std::size_t>(blocks_) * kLanes, -1);
   std::copy(order.begin(), order.end(), nodeOf_.begin());
 
@@ -1000,8 +970,8 @@ int TBestNodeSearch::Find(const double* input) const {
 }
 
 std::size_t TBestNodeSearch::ScratchSize() const {
-  // The prefix sums and the centres' sums, each block-aligned.
-  return static_cast<std::size_t>(blocks_ + centreBlocks_) * kLanes + 2 * kLanes;
+  // The prefix sums and a batch of rows' centre sums, each block-aligned.
+  return static_cast<std::size_t>(blocks_ + kBoundsBatch * centreBlocks_) * kLanes + 2 * kLanes;
 }
 
 void TBestNodeSearch::FindRange(const double* inputs, std::size_t from, std::size_t to,
@@ -1021,32 +991,41 @@ void TBestNodeSearch::FindRange(const double* inputs, std::size_t from, std::siz
                     nodeOf_.data(),
                     centreBlocks_ > 0 ? centreStorage_.data() + centreOffset_ : nullptr,
                     radius_.data(),
-                    centreBlocks_};
+                    centreBlocks_,
+                    scanList_.data(),
+                    static_cast<int>(scanList_.size())};
   const Kernel kernel = KernelFor(level_);
   const BoundsKernel boundsKernel = BoundsFor(level_);
   const auto address = reinterpret_cast<std::uintptr_t>(scratch.data());
   double* partial = scratch.data() + ((64 - address % 64) % 64) / sizeof(double);
   double* centre = partial + static_cast<std::size_t>(blocks_) * kLanes;
-  // Room for the repeats that complete a group of four, and for a whole vector of
-  // indices stored past the last one.
-  std::vector<int> candidates(static_cast<std::size_t>(blocks_) + kLanes + 3);
+  std::vector<int> candidates(static_cast<std::size_t>(kBoundsBatch) *
+                              static_cast<std::size_t>(ListSize(blocks_)));
 
+  // Rows [r, end) with bounds, a batch at a time; kept counts the blocks summed.
+  long long kept = 0;
+  auto withBounds = [&](std::size_t r, std::size_t end) {
+    for (; r < end; r += kBoundsBatch) {
+      const int count = static_cast<int>(std::min<std::size_t>(kBoundsBatch, end - r));
+      boundsKernel(shape, inputs + r * stride, stride, count, best + r, centre,
+                   candidates.data(), kept);
+    }
+  };
   // With bounds: the first rows show whether they pass over enough blocks (on a map whose
   // blocks are as wide as the distances between them, they pass over few).
-  bool bounds = centreBlocks_ > 0 && method_ != Method::Prefix;
+  bool bounds = centreBlocks_ > 0 && method_ != Method::Scan;
   std::size_t r = from;
   if (bounds && method_ == Method::Auto) {
-    long long kept = 0;
     const std::size_t probe = std::min(to, from + kProbeRows);
-    for (; r < probe; ++r)
-      best[r] = boundsKernel(shape, inputs + r * stride, centre, candidates.data(), kept);
-    bounds = 2 * kept < static_cast<long long>(probe - from) * (blocks_ - 1);
+    withBounds(r, probe);
+    bounds = 2 * kept < static_cast<long long>(probe - r) * (blocks_ - 1);
+    r = probe;
   }
-  long long kept = 0;
-  for (; r < to; ++r) {
-    best[r] = bounds ? boundsKernel(shape, inputs + r * stride, centre, candidates.data(), kept)
-                     : kernel(shape, inputs + r * stride, partial, candidates.data());
+  if (bounds) {
+    withBounds(r, to);
+    return;
   }
+  for (; r < to; ++r) best[r] = kernel(shape, inputs + r * stride, partial, candidates.data());
 }
 
 void TBestNodeSearch::FindAll(const double* inputs, std::size_t rows, std::size_t stride,

@@ -59,14 +59,15 @@ class TBestNodeSearch {
   Level GetLevel() const { return level_; }
   /// Runs the search at `level`; false (and nothing changed) when the machine lacks it.
   bool UseLevel(Level level);
-  /// How blocks of nodes are passed over: Prefix sums a short prefix of every node to choose
-  /// first guesses; Bounds passes over whole blocks far from the row (see the source); Auto
-  /// (the default) tries the bounds on the first rows of every batch and keeps them where
-  /// they pass over at least half of the blocks. All give the same winners.
-  enum class Method { Auto, Prefix, Bounds };
+  /// How blocks of nodes are passed over. Scan sums every block, abandoning those that can
+  /// no longer win (the narrower units first sum a short prefix of every node to choose
+  /// guesses); Bounds passes over whole blocks far from the row by the triangle inequality;
+  /// Auto (the default) tries the bounds on the first rows of every batch and keeps them
+  /// where they pass over at least half of the blocks. All give the same winners.
+  enum class Method { Auto, Scan, Bounds };
   void UseMethod(Method method) { method_ = method; }
   /// Whether this map has bounds (several blocks of finite weights); without them every
-  /// method is Prefix.
+  /// method is Scan.
   bool HasBounds() const { return centreBlocks_ > 0; }
   /// The number of threads FindAll may use; 0 (the default) means one per core.
   void UseThreads(int threads) { threads_ = threads < 0 ? 0 : threads; }
@@ -97,6 +98,8 @@ class TBestNodeSearch {
   /// The node in block b, lane l is nodeOf_[b·kLanes + l] (-1 for an empty lane): with
   /// bounds, nodes close together share a block.
   std::vector<int> nodeOf_;
+  /// Every block in order, the last repeated up to a multiple of four.
+  std::vector<int> scanList_;
   /// With bounds: centreBlocks_ blocks of block centres, laid out as the weights from
   /// centreStorage_[centreOffset_], and each block's radius.
   int centreBlocks_ = 0;

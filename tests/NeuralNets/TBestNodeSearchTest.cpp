@@ -60,7 +60,7 @@ void ExpectPlainWinners(const Problem& p) {
   TBestNodeSearch search(p.nIn, p.nMap, p.nodes.data());
   using Method = TBestNodeSearch::Method;
   for (Level level : Levels()) {
-    for (Method method : {Method::Prefix, Method::Bounds, Method::Auto}) {
+    for (Method method : {Method::Scan, Method::Bounds, Method::Auto}) {
       SCOPED_TRACE(Name(level) + ", method " + std::to_string(static_cast<int>(method)));
       ASSERT_TRUE(search.UseLevel(level));
       ASSERT_EQ(search.GetLevel(), level);
