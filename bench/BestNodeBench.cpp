@@ -16,7 +16,8 @@ namespace {
 using kartlo::PlainBestNode;
 using kartlo::TBestNodeSearch;
 
-constexpr int kRows = 1000;
+/// Rows per search: one block of the tool's road for rows of 64 values.
+constexpr int kRows = 8192;
 
 /// A map and rows to search for. Structured: neighbouring nodes have similar weights (as in a
 /// trained map) and every row lies near a node. Unstructured: weights and rows uniform in

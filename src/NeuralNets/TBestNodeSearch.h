@@ -34,12 +34,13 @@ int PlainBestNode(const double* input, int nIn, int nMap, NodeWeights node) {
 /// The best-node search for many rows against one fixed set of nodes, giving exactly
 /// PlainBestNode's winner for every row. It keeps a node-major copy of the weights in blocks
 /// of eight nodes (one vector lane per node, so each lane adds its terms in input order as
-/// the plain loop does), sums a short prefix of every node first to pick a good first guess,
-/// completes that guess, and then abandons a block as soon as none of its partial sums is
-/// still at or below the best distance (terms are never negative, so a partial sum above it
-/// stays above it; a NaN partial never compares and is dropped, as it could never win).
-/// The widest vector unit of the machine is chosen at run time; rows are spread over the
-/// cores.
+/// the plain loop does), with nodes that lie close together sharing a block. A block is
+/// abandoned as soon as none of its partial sums is still at or below the best distance
+/// (terms are never negative, so a partial sum above it stays above it; a NaN partial never
+/// compares and is dropped, as it could never win), and, on maps where the rows lie near
+/// the nodes, whole blocks far from a row are passed over by the triangle inequality. Of
+/// equal distances the lowest node wins, whatever order the nodes were summed in. The
+/// widest vector unit of the machine is chosen at run time; rows are spread over the cores.
 class TBestNodeSearch {
  public:
   /// Vector units, narrowest first.
