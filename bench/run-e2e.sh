@@ -77,7 +77,7 @@ done
 echo
 echo "Micro benchmarks (CPU time; ratios are baseline / Kartlo within this run):"
 json="$build/bench.json"
-"$build/bench/kartlo_bench" --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
+"$build/bench/kartlo_bench" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
   --benchmark_out="$json" --benchmark_out_format=json >/dev/null
 # The median of each case, then the ratios.
 awk '

@@ -4,7 +4,10 @@
 #include <bit>
 #include <cstdint>
 #include <cmath>
+#include <condition_variable>
+#include <cstdint>
 #include <limits>
+#include <mutex>
 #include <numeric>
 #include <thread>
 #include <vector>
@@ -855,14 +858,95 @@ int PrefixLength(int nIn) { return nIn <= 12 ? nIn : std::clamp(nIn / 4, 4, 8); 
 
 }  // namespace
 
+/// Worker threads kept between batches, so that a batch costs a wake-up instead of a
+/// thread start. One batch runs at a time; a caller that finds them busy starts its own
+/// threads.
+class TBestNodeSearch::Workers {
+ public:
+  Workers() = default;
+  Workers(const Workers&) = delete;
+  Workers& operator=(const Workers&) = delete;
+  ~Workers() {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    wake_.notify_all();
+    for (std::thread& thread : threads_) thread.join();
+  }
+
+  /// Runs task(t) for every t in [0, count): task(0), and every task without a worker, on
+  /// the calling thread, the others on workers (started here as needed); returns when all
+  /// are done. False, with nothing run, while another batch holds the workers.
+  bool TryRun(std::size_t count, const std::function<void(std::size_t)>& task) {
+    const std::unique_lock<std::mutex> use(use_, std::try_to_lock);
+    if (!use.owns_lock()) return false;
+    try {
+      while (threads_.size() + 1 < count) {
+        const std::size_t index = threads_.size() + 1;
+        threads_.emplace_back([this, index, seen = round_] { Loop(index, seen); });
+      }
+    } catch (...) {
+      // Fewer workers: the calling thread runs the rest.
+    }
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      task_ = &task;
+      count_ = count;
+      busy_ = threads_.size();
+      ++round_;
+    }
+    wake_.notify_all();
+    task(0);
+    for (std::size_t t = threads_.size() + 1; t < count; ++t) task(t);
+    std::unique_lock<std::mutex> lock(mutex_);
+    finished_.wait(lock, [this] { return busy_ == 0; });
+    task_ = nullptr;
+    return true;
+  }
+
+ private:
+  /// Worker `index`: runs task(index) once for every round after `seen`.
+  void Loop(std::size_t index, std::uint64_t seen) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [&] { return stop_ || round_ != seen; });
+      if (stop_) return;
+      seen = round_;
+      const std::function<void(std::size_t)>* task = task_;
+      const std::size_t count = count_;
+      lock.unlock();
+      if (index < count) (*task)(index);
+      lock.lock();
+      if (--busy_ == 0) finished_.notify_one();
+    }
+  }
+
+  std::mutex use_;  ///< held for a whole batch
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::condition_variable finished_;
+  std::vector<std::thread> threads_;
+  const std::function<void(std::size_t)>* task_ = nullptr;
+  std::size_t count_ = 0;
+  std::uint64_t round_ = 0;
+  std::size_t busy_ = 0;
+  bool stop_ = false;
+};
+
 TBestNodeSearch::TBestNodeSearch(int nIn, int nMap, const std::function<double(int, int)>& weight)
     : nIn_(std::max(nIn, 0)),
       nMap_(std::max(nMap, 0)),
       blocks_((nMap_ + kLanes - 1) / kLanes),
       prefix_(PrefixLength(nIn_)),
-      level_(MachineLevel()) {
+      level_(MachineLevel()),
+      workers_(std::make_unique<Workers>()) {
   Build(weight);
 }
+
+TBestNodeSearch::TBestNodeSearch(TBestNodeSearch&&) noexcept = default;
+TBestNodeSearch& TBestNodeSearch::operator=(TBestNodeSearch&&) noexcept = default;
+TBestNodeSearch::~TBestNodeSearch() = default;
 
 TBestNodeSearch::TBestNodeSearch(int nIn, int nMap, const double* nodes)
     : TBestNodeSearch(nIn, nMap, [nodes, nIn](int i, int j) {
@@ -964,19 +1048,24 @@ bool TBestNodeSearch::UseLevel(Level level) {
 
 int TBestNodeSearch::Find(const double* input) const {
   int best = -1;
-  std::vector<double> scratch(ScratchSize());
+  Scratch scratch = MakeScratch();
   FindRange(input, 0, 1, 0, &best, scratch);
   return best;
 }
 
-std::size_t TBestNodeSearch::ScratchSize() const {
+TBestNodeSearch::Scratch TBestNodeSearch::MakeScratch() const {
+  Scratch scratch;
   // The prefix sums and a batch of rows' centre sums, each block-aligned.
-  return static_cast<std::size_t>(blocks_ + kBoundsBatch * centreBlocks_) * kLanes + 2 * kLanes;
+  scratch.sums.resize(static_cast<std::size_t>(blocks_ + kBoundsBatch * centreBlocks_) * kLanes +
+                      2 * kLanes);
+  // A list of blocks for every row of a batch.
+  scratch.blocks.resize(static_cast<std::size_t>(kBoundsBatch) *
+                        static_cast<std::size_t>(ListSize(blocks_)));
+  return scratch;
 }
 
 void TBestNodeSearch::FindRange(const double* inputs, std::size_t from, std::size_t to,
-                                std::size_t stride, int* best,
-                                std::vector<double>& scratch) const {
+                                std::size_t stride, int* best, Scratch& scratch) const {
   if (nMap_ == 0) {
     std::fill(best + from, best + to, -1);
     return;
@@ -996,11 +1085,10 @@ void TBestNodeSearch::FindRange(const double* inputs, std::size_t from, std::siz
                     static_cast<int>(scanList_.size())};
   const Kernel kernel = KernelFor(level_);
   const BoundsKernel boundsKernel = BoundsFor(level_);
-  const auto address = reinterpret_cast<std::uintptr_t>(scratch.data());
-  double* partial = scratch.data() + ((64 - address % 64) % 64) / sizeof(double);
+  const auto address = reinterpret_cast<std::uintptr_t>(scratch.sums.data());
+  double* partial = scratch.sums.data() + ((64 - address % 64) % 64) / sizeof(double);
   double* centre = partial + static_cast<std::size_t>(blocks_) * kLanes;
-  std::vector<int> candidates(static_cast<std::size_t>(kBoundsBatch) *
-                              static_cast<std::size_t>(ListSize(blocks_)));
+  std::vector<int>& candidates = scratch.blocks;
 
   // Rows [r, end) with bounds, a batch at a time; kept counts the blocks summed.
   long long kept = 0;
@@ -1035,24 +1123,29 @@ void TBestNodeSearch::FindAll(const double* inputs, std::size_t rows, std::size_
   const double work = static_cast<double>(rows) * nMap_ * std::max(nIn_, 1);
   if (work < kThreadWork) threads = 1;
   threads = std::min(threads, std::max<std::size_t>(rows, 1));
-  // Every scratch area is allocated before any thread starts, so no thread can fail.
-  std::vector<std::vector<double>> scratch(threads, std::vector<double>(ScratchSize()));
+  std::vector<Scratch> scratch;
+  scratch.reserve(threads);
+  for (std::size_t t = 0; t < threads; ++t) scratch.push_back(MakeScratch());
   auto from = [&](std::size_t t) { return rows * t / threads; };
+  const std::function<void(std::size_t)> task = [&](std::size_t t) {
+    FindRange(inputs, from(t), from(t + 1), stride, best, scratch[t]);
+  };
+  if (threads == 1) {
+    task(0);
+    return;
+  }
+  if (workers_ != nullptr && workers_->TryRun(threads, task)) return;
+  // The workers are busy with another batch: threads for this one alone.
   std::vector<std::thread> helpers;
   helpers.reserve(threads);
   std::size_t started = 1;
   try {
-    for (; started < threads; ++started) {
-      const std::size_t t = started;
-      helpers.emplace_back(
-          [&, t] { FindRange(inputs, from(t), from(t + 1), stride, best, scratch[t]); });
-    }
+    for (; started < threads; ++started) helpers.emplace_back(task, started);
   } catch (...) {
     // No thread to be had: the calling thread takes over the remaining ranges.
   }
-  FindRange(inputs, 0, from(1), stride, best, scratch[0]);
-  for (std::size_t t = started; t < threads; ++t)
-    FindRange(inputs, from(t), from(t + 1), stride, best, scratch[t]);
+  task(0);
+  for (std::size_t t = started; t < threads; ++t) task(t);
   for (std::thread& helper : helpers) helper.join();
 }
 

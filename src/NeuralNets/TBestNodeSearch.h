@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <vector>
 
 namespace kartlo {
@@ -50,6 +51,10 @@ class TBestNodeSearch {
   TBestNodeSearch(int nIn, int nMap, const std::function<double(int, int)>& weight);
   /// nMap nodes of nIn components, node i's at nodes[i * nIn] onwards.
   TBestNodeSearch(int nIn, int nMap, const double* nodes);
+  TBestNodeSearch(TBestNodeSearch&&) noexcept;
+  TBestNodeSearch& operator=(TBestNodeSearch&&) noexcept;
+  /// Stops the worker threads.
+  ~TBestNodeSearch();
 
   int Inputs() const { return nIn_; }
   int Nodes() const { return nMap_; }
@@ -76,18 +81,27 @@ class TBestNodeSearch {
   /// The winner of one row of Inputs() values, or -1.
   int Find(const double* input) const;
   /// The winners of `rows` rows: row r starts at inputs + r * stride and best[r] receives
-  /// its winner (or -1).
+  /// its winner (or -1). Large batches are shared with worker threads that this search
+  /// starts on first use and keeps until it is destroyed.
   void FindAll(const double* inputs, std::size_t rows, std::size_t stride, int* best) const;
 
   /// Nodes per block, the lanes of the widest vector.
   static constexpr int kLanes = 8;
 
  private:
+  /// Working memory of one thread, allocated before any thread starts so that no thread
+  /// can fail: prefix and centre sums, and lists of blocks.
+  struct Scratch {
+    std::vector<double> sums;
+    std::vector<int> blocks;
+  };
+  /// Threads kept between batches (see the source).
+  class Workers;
+
   void Build(const std::function<double(int, int)>& weight);
-  /// Doubles of scratch one thread needs for the prefix sums.
-  std::size_t ScratchSize() const;
+  Scratch MakeScratch() const;
   void FindRange(const double* inputs, std::size_t from, std::size_t to, std::size_t stride,
-                 int* best, std::vector<double>& scratch) const;
+                 int* best, Scratch& scratch) const;
 
   int nIn_;
   int nMap_;
@@ -112,6 +126,8 @@ class TBestNodeSearch {
   /// aligned.
   std::vector<double> storage_;
   std::size_t offset_ = 0;
+  /// Null only in a search that was moved from, which then starts threads per batch.
+  std::unique_ptr<Workers> workers_;
 };
 
 }  // namespace kartlo

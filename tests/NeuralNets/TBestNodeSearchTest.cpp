@@ -7,6 +7,8 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 namespace kartlo {
@@ -304,6 +306,39 @@ TEST(TBestNodeSearch, SpreadsLargeBatchesOverThreadsInRowOrder) {
     for (std::size_t r = 0; r < rows; ++r)
       ASSERT_EQ(best[r], static_cast<int>(r % nMap)) << "row " << r << ", " << threads;
   }
+}
+
+TEST(TBestNodeSearch, BatchesAtOnceOnOneSearchAndAfterAMoveAllFindTheirWinners) {
+  // Batches large enough for threads: the workers serve one batch at a time, a batch that
+  // finds them busy starts its own threads, and a moved-to search keeps working.
+  const int nIn = 8;
+  const int nMap = 1024;
+  std::vector<double> nodes(static_cast<std::size_t>(nMap) * nIn);
+  for (int i = 0; i < nMap; ++i)
+    for (int j = 0; j < nIn; ++j) nodes[i * nIn + j] = i * 0.5 - j;
+  const std::size_t rows = 2000;
+  std::vector<double> inputs(rows * nIn);
+  for (std::size_t r = 0; r < rows; ++r)
+    for (int j = 0; j < nIn; ++j) inputs[r * nIn + j] = static_cast<double>((r * 7) % nMap) * 0.5 - j;
+  auto check = [&](const TBestNodeSearch& search) {
+    for (int round = 0; round < 20; ++round) {
+      std::vector<int> best(rows, -7);
+      search.FindAll(inputs.data(), rows, nIn, best.data());
+      for (std::size_t r = 0; r < rows; ++r)
+        if (best[r] != static_cast<int>((r * 7) % nMap)) return false;
+    }
+    return true;
+  };
+  TBestNodeSearch search(nIn, nMap, nodes.data());
+  search.UseThreads(2);
+  bool other = false;
+  std::thread racer([&] { other = check(search); });
+  const bool mine = check(search);
+  racer.join();
+  EXPECT_TRUE(mine);
+  EXPECT_TRUE(other);
+  TBestNodeSearch moved(std::move(search));
+  EXPECT_TRUE(check(moved));
 }
 
 }  // namespace
