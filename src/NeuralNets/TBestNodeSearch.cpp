@@ -1,6 +1,7 @@
 #include "NeuralNets/TBestNodeSearch.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstdint>
 #include <cmath>
@@ -815,9 +816,11 @@ BoundsKernel BoundsFor(TBestNodeSearch::Level level) {
   return BoundsRows<kScalarOps>;
 }
 
-/// Rows searched with bounds at the start of every range, to see whether the bounds pass
+/// Rows searched with bounds at the start of every batch, to see whether the bounds pass
 /// over enough blocks to be worth their cost for this map and these rows.
 constexpr std::size_t kProbeRows = 32;
+/// Rows a thread takes at a time.
+constexpr std::size_t kChunkRows = 256;
 
 /// Orders the nodes [first, last) so that each run of kLanes, a block, lies close together:
 /// the nodes are halved (at a multiple of kLanes) along the component of widest spread, and
@@ -1049,7 +1052,7 @@ bool TBestNodeSearch::UseLevel(Level level) {
 int TBestNodeSearch::Find(const double* input) const {
   int best = -1;
   Scratch scratch = MakeScratch();
-  FindRange(input, 0, 1, 0, &best, scratch);
+  FindRange(input, 0, 1, 0, &best, scratch, HasBounds() && method_ != Method::Scan);
   return best;
 }
 
@@ -1065,7 +1068,8 @@ TBestNodeSearch::Scratch TBestNodeSearch::MakeScratch() const {
 }
 
 void TBestNodeSearch::FindRange(const double* inputs, std::size_t from, std::size_t to,
-                                std::size_t stride, int* best, Scratch& scratch) const {
+                                std::size_t stride, int* best, Scratch& scratch, bool bounds,
+                                long long* kept) const {
   if (nMap_ == 0) {
     std::fill(best + from, best + to, -1);
     return;
@@ -1083,37 +1087,23 @@ void TBestNodeSearch::FindRange(const double* inputs, std::size_t from, std::siz
                     centreBlocks_,
                     scanList_.data(),
                     static_cast<int>(scanList_.size())};
-  const Kernel kernel = KernelFor(level_);
-  const BoundsKernel boundsKernel = BoundsFor(level_);
   const auto address = reinterpret_cast<std::uintptr_t>(scratch.sums.data());
   double* partial = scratch.sums.data() + ((64 - address % 64) % 64) / sizeof(double);
   double* centre = partial + static_cast<std::size_t>(blocks_) * kLanes;
-  std::vector<int>& candidates = scratch.blocks;
-
-  // Rows [r, end) with bounds, a batch at a time; kept counts the blocks summed.
-  long long kept = 0;
-  auto withBounds = [&](std::size_t r, std::size_t end) {
-    for (; r < end; r += kBoundsBatch) {
-      const int count = static_cast<int>(std::min<std::size_t>(kBoundsBatch, end - r));
-      boundsKernel(shape, inputs + r * stride, stride, count, best + r, centre,
-                   candidates.data(), kept);
-    }
-  };
-  // With bounds: the first rows show whether they pass over enough blocks (on a map whose
-  // blocks are as wide as the distances between them, they pass over few).
-  bool bounds = centreBlocks_ > 0 && method_ != Method::Scan;
-  std::size_t r = from;
-  if (bounds && method_ == Method::Auto) {
-    const std::size_t probe = std::min(to, from + kProbeRows);
-    withBounds(r, probe);
-    bounds = 2 * kept < static_cast<long long>(probe - r) * (blocks_ - 1);
-    r = probe;
-  }
-  if (bounds) {
-    withBounds(r, to);
+  int* candidates = scratch.blocks.data();
+  if (!bounds) {
+    const Kernel kernel = KernelFor(level_);
+    for (std::size_t r = from; r < to; ++r)
+      best[r] = kernel(shape, inputs + r * stride, partial, candidates);
     return;
   }
-  for (; r < to; ++r) best[r] = kernel(shape, inputs + r * stride, partial, candidates.data());
+  const BoundsKernel boundsKernel = BoundsFor(level_);
+  long long summed = 0;
+  for (std::size_t r = from; r < to; r += kBoundsBatch) {
+    const int count = static_cast<int>(std::min<std::size_t>(kBoundsBatch, to - r));
+    boundsKernel(shape, inputs + r * stride, stride, count, best + r, centre, candidates, summed);
+  }
+  if (kept != nullptr) *kept = summed;
 }
 
 void TBestNodeSearch::FindAll(const double* inputs, std::size_t rows, std::size_t stride,
@@ -1126,11 +1116,29 @@ void TBestNodeSearch::FindAll(const double* inputs, std::size_t rows, std::size_
   std::vector<Scratch> scratch;
   scratch.reserve(threads);
   for (std::size_t t = 0; t < threads; ++t) scratch.push_back(MakeScratch());
-  auto from = [&](std::size_t t) { return rows * t / threads; };
+
+  // With bounds: the first rows show whether they pass over enough blocks (on a map whose
+  // blocks are as wide as the distances between them, they pass over few).
+  bool bounds = HasBounds() && method_ != Method::Scan;
+  std::size_t first = 0;
+  if (bounds && method_ == Method::Auto) {
+    first = std::min(rows, kProbeRows);
+    long long kept = 0;
+    FindRange(inputs, 0, first, stride, best, scratch[0], true, &kept);
+    bounds = 2 * kept < static_cast<long long>(first) * (blocks_ - 1);
+  }
+
+  // The other rows go in chunks to whichever thread is free, so that a thread that starts
+  // late takes fewer.
+  const std::size_t chunks = (rows - first + kChunkRows - 1) / kChunkRows;
+  std::atomic<std::size_t> next{0};
   const std::function<void(std::size_t)> task = [&](std::size_t t) {
-    FindRange(inputs, from(t), from(t + 1), stride, best, scratch[t]);
+    for (std::size_t c = next++; c < chunks; c = next++) {
+      const std::size_t from = first + c * kChunkRows;
+      FindRange(inputs, from, std::min(rows, from + kChunkRows), stride, best, scratch[t], bounds);
+    }
   };
-  if (threads == 1) {
+  if (threads == 1 || chunks <= 1) {
     task(0);
     return;
   }
@@ -1138,14 +1146,12 @@ void TBestNodeSearch::FindAll(const double* inputs, std::size_t rows, std::size_
   // The workers are busy with another batch: threads for this one alone.
   std::vector<std::thread> helpers;
   helpers.reserve(threads);
-  std::size_t started = 1;
   try {
-    for (; started < threads; ++started) helpers.emplace_back(task, started);
+    for (std::size_t t = 1; t < threads; ++t) helpers.emplace_back(task, t);
   } catch (...) {
-    // No thread to be had: the calling thread takes over the remaining ranges.
+    // No thread to be had: the calling thread takes over what is left.
   }
   task(0);
-  for (std::size_t t = started; t < threads; ++t) task(t);
   for (std::thread& helper : helpers) helper.join();
 }
 

@@ -68,8 +68,8 @@ class TBestNodeSearch {
   /// How blocks of nodes are passed over. Scan sums every block, abandoning those that can
   /// no longer win (the narrower units first sum a short prefix of every node to choose
   /// guesses); Bounds passes over whole blocks far from the row by the triangle inequality;
-  /// Auto (the default) tries the bounds on the first rows of every batch and keeps them
-  /// where they pass over at least half of the blocks. All give the same winners.
+  /// Auto (the default) tries the bounds on the first rows of every FindAll batch and keeps
+  /// them where they pass over at least half of the blocks. All give the same winners.
   enum class Method { Auto, Scan, Bounds };
   void UseMethod(Method method) { method_ = method; }
   /// Whether this map has bounds (several blocks of finite weights); without them every
@@ -100,8 +100,10 @@ class TBestNodeSearch {
 
   void Build(const std::function<double(int, int)>& weight);
   Scratch MakeScratch() const;
+  /// Rows [from, to), with bounds or by scanning; `kept`, if given, receives the number of
+  /// blocks the bounds could not pass over.
   void FindRange(const double* inputs, std::size_t from, std::size_t to, std::size_t stride,
-                 int* best, Scratch& scratch) const;
+                 int* best, Scratch& scratch, bool bounds, long long* kept = nullptr) const;
 
   int nIn_;
   int nMap_;
