@@ -69,7 +69,7 @@ struct Shape {
   const double* centres;
   const double* radius;
   int centreBlocks;
-  const int* all;  ///< every block in order, repeating the last to a multiple of four
+  const int* all;  ///< every block in order
   int allCount;
 };
 
@@ -605,73 +605,88 @@ __attribute__((target("avx512f,avx512vl"))) inline __m512d Least512(__m512d v) {
   return _mm512_mask_min_pd(m, 0xFF, m, _mm512_mask_permute_pd(m, 0xFF, m, 0x55));
 }
 
-/// Sums the blocks list[0, n) (n a multiple of four) four at a time over all inputs,
-/// abandoning a group once none of its lanes is at or below the best distance so far
-/// (checked after every kScanChunk inputs), and offers the winner of those that finish.
+/// Sums the G blocks list[0, G) side by side over all inputs, abandoning them once none of
+/// their lanes is at or below limit (checked after every kScanChunk inputs), and takes the
+/// lanes of those that finish into lanes[0, G).
+template <int G>
+__attribute__((target("avx512f,avx512vl"))) inline void Avx512Group(const Shape& s,
+                                                                   const double* x,
+                                                                   const int* list,
+                                                                   __m512d limit,
+                                                                   Lanes512* lanes) {
+  const std::size_t step = static_cast<std::size_t>(s.nIn) * kLanes;
+  const double* w[G];
+  __m512d a[G];
+  for (int k = 0; k < G; ++k) {
+    w[k] = s.w + static_cast<std::size_t>(list[k]) * step;
+    a[k] = _mm512_setzero_pd();
+  }
+  int j = 0;
+  for (;;) {
+    const int stop = std::min(j + kScanChunk, s.nIn);
+    for (; j < stop; ++j) {
+      const __m512d xj = _mm512_set1_pd(x[j]);
+      const std::size_t o = static_cast<std::size_t>(j) * kLanes;
+      for (int k = 0; k < G; ++k) {
+        const __m512d d = _mm512_sub_pd(xj, _mm512_load_pd(w[k] + o));
+        a[k] = _mm512_add_pd(a[k], _mm512_mul_pd(d, d));
+      }
+    }
+    if (j >= s.nIn) break;
+    __mmask8 alive = 0;
+    for (int k = 0; k < G; ++k) alive |= _mm512_cmp_pd_mask(a[k], limit, _CMP_LE_OQ);
+    if (alive == 0) return;  // abandoned
+  }
+  for (int k = 0; k < G; ++k) {
+    Take512(lanes[k], a[k],
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s.nodeOf + list[k] * kLanes)));
+  }
+}
+
+/// Sums the blocks list[0, n) four at a time (the last one, two or three narrower), and
+/// offers the winner of those that finish; a group is abandoned once none of its lanes is
+/// at or below the best distance so far.
 __attribute__((target("avx512f,avx512vl"))) void Avx512Scan(const Shape& s, const double* x,
                                                              const int* list, int n,
                                                              Best& best) {
-  const std::size_t step = static_cast<std::size_t>(s.nIn) * kLanes;
-  // One set of lanes per place in a group, so that the four takes do not wait on each other.
+  // One set of lanes per place in a group, so that the takes do not wait on each other.
   const Lanes512 none{_mm512_set1_pd(kInf), _mm256_set1_epi32(std::numeric_limits<int>::max())};
-  Lanes512 l0 = none;
-  Lanes512 l1 = none;
-  Lanes512 l2 = none;
-  Lanes512 l3 = none;
+  Lanes512 lanes[4] = {none, none, none, none};
   __m512d limit = _mm512_set1_pd(best.distance);
-  for (int c = 0; c < n; c += 4) {
-    const double* w0 = s.w + static_cast<std::size_t>(list[c]) * step;
-    const double* w1 = s.w + static_cast<std::size_t>(list[c + 1]) * step;
-    const double* w2 = s.w + static_cast<std::size_t>(list[c + 2]) * step;
-    const double* w3 = s.w + static_cast<std::size_t>(list[c + 3]) * step;
-    __m512d a0 = _mm512_setzero_pd();
-    __m512d a1 = _mm512_setzero_pd();
-    __m512d a2 = _mm512_setzero_pd();
-    __m512d a3 = _mm512_setzero_pd();
-    int j = 0;
-    for (;;) {
-      const int stop = std::min(j + kScanChunk, s.nIn);
-      for (; j < stop; ++j) {
-        const __m512d xj = _mm512_set1_pd(x[j]);
-        const std::size_t o = static_cast<std::size_t>(j) * kLanes;
-        const __m512d d0 = _mm512_sub_pd(xj, _mm512_load_pd(w0 + o));
-        const __m512d d1 = _mm512_sub_pd(xj, _mm512_load_pd(w1 + o));
-        const __m512d d2 = _mm512_sub_pd(xj, _mm512_load_pd(w2 + o));
-        const __m512d d3 = _mm512_sub_pd(xj, _mm512_load_pd(w3 + o));
-        a0 = _mm512_add_pd(a0, _mm512_mul_pd(d0, d0));
-        a1 = _mm512_add_pd(a1, _mm512_mul_pd(d1, d1));
-        a2 = _mm512_add_pd(a2, _mm512_mul_pd(d2, d2));
-        a3 = _mm512_add_pd(a3, _mm512_mul_pd(d3, d3));
-      }
-      if (j >= s.nIn) break;
-      const __mmask8 alive = _mm512_cmp_pd_mask(a0, limit, _CMP_LE_OQ) |
-                             _mm512_cmp_pd_mask(a1, limit, _CMP_LE_OQ) |
-                             _mm512_cmp_pd_mask(a2, limit, _CMP_LE_OQ) |
-                             _mm512_cmp_pd_mask(a3, limit, _CMP_LE_OQ);
-      if (alive == 0) break;
-    }
-    if (j < s.nIn) continue;  // abandoned
-    const int* nodes = s.nodeOf;
-    Take512(l0, a0, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(nodes + list[c] * kLanes)));
-    Take512(l1, a1, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(nodes + list[c + 1] * kLanes)));
-    Take512(l2, a2, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(nodes + list[c + 2] * kLanes)));
-    Take512(l3, a3, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(nodes + list[c + 3] * kLanes)));
+  int c = 0;
+  for (; c + 4 <= n; c += 4) {
+    Avx512Group<4>(s, x, list + c, limit, lanes);
+    if (c + 4 == n) break;  // nothing left to bar
     const __m512d own = Least512(_mm512_mask_min_pd(
-        l0.distance, 0xFF, _mm512_mask_min_pd(l0.distance, 0xFF, l0.distance, l1.distance),
-        _mm512_mask_min_pd(l2.distance, 0xFF, l2.distance, l3.distance)));
+        lanes[0].distance, 0xFF,
+        _mm512_mask_min_pd(lanes[0].distance, 0xFF, lanes[0].distance, lanes[1].distance),
+        _mm512_mask_min_pd(lanes[2].distance, 0xFF, lanes[2].distance, lanes[3].distance)));
     limit = _mm512_mask_min_pd(own, 0xFF, own, _mm512_set1_pd(best.distance));
   }
-  Lanes512 lanes = l0;
-  Take512(lanes, l1.distance, l1.node);
-  Take512(lanes, l2.distance, l2.node);
-  Take512(lanes, l3.distance, l3.node);
-  const __m512d least = Least512(lanes.distance);
+  switch (n - c) {
+    case 3:
+      Avx512Group<3>(s, x, list + c, limit, lanes);
+      break;
+    case 2:
+      Avx512Group<2>(s, x, list + c, limit, lanes);
+      break;
+    case 1:
+      Avx512Group<1>(s, x, list + c, limit, lanes);
+      break;
+    default:
+      break;
+  }
+  Lanes512 all = lanes[0];
+  Take512(all, lanes[1].distance, lanes[1].node);
+  Take512(all, lanes[2].distance, lanes[2].node);
+  Take512(all, lanes[3].distance, lanes[3].node);
+  const __m512d least = Least512(all.distance);
   const double distance = _mm512_cvtsd_f64(least);
   if (!(distance < kInf)) return;
   // Of the lanes at the least distance, the lowest node.
-  const __mmask8 at = _mm512_cmp_pd_mask(lanes.distance, least, _CMP_EQ_OQ);
+  const __mmask8 at = _mm512_cmp_pd_mask(all.distance, least, _CMP_EQ_OQ);
   alignas(32) int node[kLanes];
-  _mm256_store_si256(reinterpret_cast<__m256i*>(node), lanes.node);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(node), all.node);
   for (unsigned m = at; m != 0; m &= m - 1) best.Offer(distance, node[std::countr_zero(m)]);
 }
 
@@ -726,14 +741,7 @@ __attribute__((target("avx512f,avx512vl"))) void Avx512Bounds(const Shape& s,
     int n = Avx512Select(s, centre + r * centreSize, DistanceAbove(best[r].distance), guess[r],
                          list);
     kept += n;
-    // Repeating the last block makes groups of four, which run side by side; a block
-    // summed twice offers the same sums twice, which changes nothing. (With none listed the
-    // repeats are not used.)
-    const int last = list[n > 0 ? n - 1 : 0];
-    list[n] = last;
-    list[n + 1] = last;
-    list[n + 2] = last;
-    Avx512Scan(s, inputs + r * stride, list, (n + 3) & ~3, best[r]);
+    Avx512Scan(s, inputs + r * stride, list, n, best[r]);
     winners[r] = best[r].node;
   }
 }
@@ -987,9 +995,8 @@ void TBestNodeSearch::Build(const std::function<double(int, int)>& weight) {
   std::vector<int> order(static_cast<std::size_t>(nMap_));
   std::iota(order.begin(), order.end(), 0);
   if (bounds) Cluster(order.data(), order.data() + nMap_, nIn_, nodes);
-  scanList_.resize(static_cast<std::size_t>(blocks_ + 3) / 4 * 4);
-  for (std::size_t k = 0; k < scanList_.size(); ++k)
-    scanList_[k] = std::min(static_cast<int>(k), blocks_ - 1);
+  scanList_.resize(static_cast<std::size_t>(blocks_));
+  std::iota(scanList_.begin(), scanList_.end(), 0);
   nodeOf_.assign(static_cast<std::size_t>(blocks_) * kLanes, -1);
   std::copy(order.begin(), order.end(), nodeOf_.begin());
 

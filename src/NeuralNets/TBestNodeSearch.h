@@ -115,7 +115,7 @@ class TBestNodeSearch {
   /// The node in block b, lane l is nodeOf_[b·kLanes + l] (-1 for an empty lane): with
   /// bounds, nodes close together share a block.
   std::vector<int> nodeOf_;
-  /// Every block in order, the last repeated up to a multiple of four.
+  /// Every block in order.
   std::vector<int> scanList_;
   /// With bounds: centreBlocks_ blocks of block centres, laid out as the weights from
   /// centreStorage_[centreOffset_], and each block's radius.
