@@ -607,9 +607,11 @@ __attribute__((target("avx512f,avx512vl"))) inline __m512d Least512(__m512d v) {
 
 /// Sums the G blocks list[0, G) side by side over all inputs, abandoning them once none of
 /// their lanes is at or below limit (checked after every kScanChunk inputs), and takes the
-/// lanes of those that finish into lanes[0, G).
-template <int G>
-__attribute__((target("avx512f,avx512vl"))) inline void Avx512Group(const Shape& s,
+/// lanes of those that finish into lanes[0, G); false when nothing was taken. kSkip checks
+/// the finished lanes against the limit before taking them, which pays where the limit is
+/// already good.
+template <int G, bool kSkip>
+__attribute__((target("avx512f,avx512vl"))) inline bool Avx512Group(const Shape& s,
                                                                    const double* x,
                                                                    const int* list,
                                                                    __m512d limit,
@@ -635,17 +637,25 @@ __attribute__((target("avx512f,avx512vl"))) inline void Avx512Group(const Shape&
     if (j >= s.nIn) break;
     __mmask8 alive = 0;
     for (int k = 0; k < G; ++k) alive |= _mm512_cmp_pd_mask(a[k], limit, _CMP_LE_OQ);
-    if (alive == 0) return;  // abandoned
+    if (alive == 0) return false;  // abandoned
+  }
+  if (kSkip) {
+    // Lanes above the limit cannot win; after a good first guess often none is left.
+    __mmask8 alive = 0;
+    for (int k = 0; k < G; ++k) alive |= _mm512_cmp_pd_mask(a[k], limit, _CMP_LE_OQ);
+    if (alive == 0) return false;
   }
   for (int k = 0; k < G; ++k) {
     Take512(lanes[k], a[k],
             _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s.nodeOf + list[k] * kLanes)));
   }
+  return true;
 }
 
 /// Sums the blocks list[0, n) four at a time (the last one, two or three narrower), and
 /// offers the winner of those that finish; a group is abandoned once none of its lanes is
 /// at or below the best distance so far.
+template <bool kSkip>
 __attribute__((target("avx512f,avx512vl"))) void Avx512Scan(const Shape& s, const double* x,
                                                              const int* list, int n,
                                                              Best& best) {
@@ -653,9 +663,11 @@ __attribute__((target("avx512f,avx512vl"))) void Avx512Scan(const Shape& s, cons
   const Lanes512 none{_mm512_set1_pd(kInf), _mm256_set1_epi32(std::numeric_limits<int>::max())};
   Lanes512 lanes[4] = {none, none, none, none};
   __m512d limit = _mm512_set1_pd(best.distance);
+  bool taken = false;
   int c = 0;
   for (; c + 4 <= n; c += 4) {
-    Avx512Group<4>(s, x, list + c, limit, lanes);
+    if (!Avx512Group<4, kSkip>(s, x, list + c, limit, lanes)) continue;
+    taken = true;
     if (c + 4 == n) break;  // nothing left to bar
     const __m512d own = Least512(_mm512_mask_min_pd(
         lanes[0].distance, 0xFF,
@@ -665,17 +677,18 @@ __attribute__((target("avx512f,avx512vl"))) void Avx512Scan(const Shape& s, cons
   }
   switch (n - c) {
     case 3:
-      Avx512Group<3>(s, x, list + c, limit, lanes);
+      taken |= Avx512Group<3, kSkip>(s, x, list + c, limit, lanes);
       break;
     case 2:
-      Avx512Group<2>(s, x, list + c, limit, lanes);
+      taken |= Avx512Group<2, kSkip>(s, x, list + c, limit, lanes);
       break;
     case 1:
-      Avx512Group<1>(s, x, list + c, limit, lanes);
+      taken |= Avx512Group<1, kSkip>(s, x, list + c, limit, lanes);
       break;
     default:
       break;
   }
+  if (!taken) return;
   Lanes512 all = lanes[0];
   Take512(all, lanes[1].distance, lanes[1].node);
   Take512(all, lanes[2].distance, lanes[2].node);
@@ -695,7 +708,7 @@ __attribute__((target("avx512f,avx512vl"))) int SearchAvx512(const Shape& s, con
                                                              double* /*partial*/,
                                                              int* /*candidates*/) {
   Best best;
-  Avx512Scan(s, x, s.all, s.allCount, best);
+  Avx512Scan<false>(s, x, s.all, s.allCount, best);
   return best.node;
 }
 
@@ -741,7 +754,7 @@ __attribute__((target("avx512f,avx512vl"))) void Avx512Bounds(const Shape& s,
     int n = Avx512Select(s, centre + r * centreSize, DistanceAbove(best[r].distance), guess[r],
                          list);
     kept += n;
-    Avx512Scan(s, inputs + r * stride, list, n, best[r]);
+    Avx512Scan<true>(s, inputs + r * stride, list, n, best[r]);
     winners[r] = best[r].node;
   }
 }
