@@ -77,9 +77,11 @@ done
 echo
 echo "Micro benchmarks (CPU time; ratios are baseline / Kartlo within this run):"
 json="$build/bench.json"
-"$build/bench/kartlo_bench" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
+"$build/bench/kartlo_bench" --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true \
+  --benchmark_report_aggregates_only=true \
   --benchmark_out="$json" --benchmark_out_format=json >/dev/null
-# The median of each case, then the ratios.
+# Repetitions run in random order, so that a slow spell of a shared machine falls on
+# every case alike; the median of each case, then the ratios.
 awk '
   /"name":/ { gsub(/[",]/, "", $2); name = $2 }
   /"aggregate_name": "median"/ { median = 1 }
