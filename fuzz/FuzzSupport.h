@@ -4,7 +4,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <new>
 #include <string>
+
+#include "FileHandler/FileTools.h"
+#include "KQmessage/TException.h"
 
 namespace kartlo::fuzz {
 
@@ -29,6 +33,22 @@ inline void QuietLibraryStreams() {
 
 inline void Require(bool condition, const char* what) {
   if (!condition) Finding(what);
+}
+
+/// Runs `read`; true when it completes, false when it refuses the input the ways the readers
+/// may: a FileTools::Error (which must say something), a TException, or an allocation the
+/// fuzzer's memory limit refused.
+template <class Read>
+bool Completes(Read read) {
+  try {
+    read();
+    return true;
+  } catch (const FileTools::Error& e) {
+    Require(!e.message.empty(), "empty error message");
+  } catch (const TException&) {
+  } catch (const std::bad_alloc&) {
+  }
+  return false;
 }
 
 }  // namespace kartlo::fuzz

@@ -5,14 +5,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <new>
 #include <sstream>
 #include <string>
 
 #include "DataObject/Data.h"
 #include "FileHandler/FileTools.h"
 #include "FuzzSupport.h"
-#include "KQmessage/TException.h"
 
 using kartlo::Data;
 using kartlo::FileTools;
@@ -55,18 +53,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   kartlo::fuzz::QuietLibraryStreams();
   const std::string text(reinterpret_cast<const char*>(data), size);
   Parts parts;
-  try {
-    std::istringstream in(text);
-    FileTools tools;
-    if (tools.ReadDataSets(in, parts.expected, parts.generated) != FileTools::kSuccess) return 0;
-  } catch (const FileTools::Error& e) {
-    Require(!e.message.empty(), "empty error message");
+  int status = FileTools::kSuccess;
+  if (!kartlo::fuzz::Completes([&] {
+        std::istringstream in(text);
+        FileTools tools;
+        status = tools.ReadDataSets(in, parts.expected, parts.generated);
+      }))
     return 0;
-  } catch (const kartlo::TException&) {
-    return 0;
-  } catch (const std::bad_alloc&) {
-    return 0;
-  }
+  if (status != FileTools::kSuccess) return 0;
   if (parts.expected == nullptr && parts.generated == nullptr) return 0;
   if (parts.expected != nullptr && parts.generated != nullptr) {
     Require(parts.expected->MbrNdxRows == parts.generated->MbrNdxRows, "parts of unequal rows");

@@ -6,7 +6,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <new>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -14,7 +13,6 @@
 #include "DataObject/Data.h"
 #include "FileHandler/FileTools.h"
 #include "FuzzSupport.h"
-#include "KQmessage/TException.h"
 #include "NeuralNets/TBasicLayer.h"
 #include "NeuralNets/TBasicNetwork.h"
 #include "NeuralNets/TKohonenNetwork.h"
@@ -68,16 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string dataText(all.substr(at + kSeparator.size()));
 
   std::string written;
-  try {
-    written = Road(networkText, dataText);
-  } catch (const FileTools::Error& e) {
-    Require(!e.message.empty(), "empty error message");
-    return 0;
-  } catch (const kartlo::TException&) {
-    return 0;
-  } catch (const std::bad_alloc&) {
-    return 0;
-  }
+  if (!kartlo::fuzz::Completes([&] { written = Road(networkText, dataText); })) return 0;
   if (written.empty()) return 0;
 
   // The result is a complete data set file.

@@ -86,6 +86,23 @@ void WalkInBlocks(int rows, int nIn, const TBestNodeSearch& search, Fetch fetch,
          origin);
 }
 
+/// Walks the rows of `in` from its first and hands each row's inputs and its winner's
+/// weight vector (column `best` of `matrix`) to use(input, weights); a row without a
+/// winner is refused with `origin`.
+template <class Use>
+void WalkWithWinnerWeights(Data& in, int rows, TBasicConnections& matrix, int nIn, int nMap,
+                           const TBestNodeSearch& search, const char* origin, Use use) {
+  std::vector<double> weights(Size(nIn));
+  in.Rewind();
+  WalkInBlocks(
+      rows, nIn, search, [&](int, int, double* input) { in.GetNextRow(input, nullptr, nullptr); },
+      [&](int r, int, const double* input, int best) {
+        if (best < 0) NoWinner(r, nMap, origin);
+        for (int j = 0; j < nIn; ++j) weights[Size(j)] = matrix.GetWeight(j, best);
+        use(input, weights.data());
+      });
+}
+
 }  // namespace
 
 // --- Construction and shape ------------------------------------------------------------
@@ -354,17 +371,10 @@ std::unique_ptr<Data> TKohonenNetwork::RecallData(Data* in) {
   if (rows > 0) RequireInputs(DeliveredInputs(*in), map.nIn, origin);
 
   auto result = std::make_unique<Data>(rows, map.nIn, map.nIn, false);
-  std::vector<double> weights(Size(map.nIn));
-  const TBestNodeSearch search = MakeSearch(map);
-  in->Rewind();
-  WalkInBlocks(
-      rows, map.nIn, search,
-      [&](int, int, double* input) { in->GetNextRow(input, nullptr, nullptr); },
-      [&](int r, int, const double* input, int best) {
-        if (best < 0) NoWinner(r, map.nMap, origin);
-        for (int j = 0; j < map.nIn; ++j) weights[Size(j)] = map.matrix->GetWeight(j, best);
-        result->AddRow(input, weights.data(), nullptr);
-      });
+  WalkWithWinnerWeights(*in, rows, *map.matrix, map.nIn, map.nMap, MakeSearch(map), origin,
+                        [&](const double* input, const double* weights) {
+                          result->AddRow(input, weights, nullptr);
+                        });
   return result;
 }
 
@@ -383,17 +393,10 @@ double TKohonenNetwork::RecallError(Data* in, TErrorObj* err) {
     }
   }
 
-  std::vector<double> weights(Size(map.nIn));
-  const TBestNodeSearch search = MakeSearch(map);
-  in->Rewind();
-  WalkInBlocks(
-      rows, map.nIn, search,
-      [&](int, int, double* input) { in->GetNextRow(input, nullptr, nullptr); },
-      [&](int r, int, const double* input, int best) {
-        if (best < 0) NoWinner(r, map.nMap, origin);
-        for (int j = 0; j < map.nIn; ++j) weights[Size(j)] = map.matrix->GetWeight(j, best);
-        err->Accumulate(input, weights.data());
-      });
+  WalkWithWinnerWeights(*in, rows, *map.matrix, map.nIn, map.nMap, MakeSearch(map), origin,
+                        [&](const double* input, const double* weights) {
+                          err->Accumulate(input, weights);
+                        });
   return err->GetError();
 }
 
