@@ -3,11 +3,9 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -21,31 +19,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace kartlo::testfiles;
 
-std::string Replace(std::string text, const std::string& from, const std::string& to) {
-  const auto at = text.find(from);
-  EXPECT_NE(at, std::string::npos) << from;
-  if (at != std::string::npos) text.replace(at, from.size(), to);
-  return text;
-}
-
-std::string Quote(const std::string& arg) {
-  std::string quoted = "'";
-  for (char c : arg) {
-    if (c == '\'') {
-      quoted += "'\\''";
-    } else {
-      quoted += c;
-    }
-  }
-  return quoted + "'";
-}
-
-struct RunResult {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
 class EndToEnd : public ScratchDirTest {
  protected:
   EndToEnd() : ScratchDirTest("kartlo-e2e-") {}
@@ -55,17 +28,7 @@ class EndToEnd : public ScratchDirTest {
     return Path(name);
   }
 
-  RunResult Kartlo(const std::vector<std::string>& args) const {
-    std::string command = Quote(KARTLO_BINARY);
-    for (const std::string& a : args) command += " " + Quote(a);
-    command += " >" + Quote(Path("stdout").string()) + " 2>" + Quote(Path("stderr").string());
-    const int raw = std::system(command.c_str());
-    RunResult run;
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    run.out = ReadFile(Path("stdout"));
-    run.err = ReadFile(Path("stderr"));
-    return run;
-  }
+  RunResult Kartlo(const std::vector<std::string>& args) const { return RunKartlo("", args); }
 
 };
 

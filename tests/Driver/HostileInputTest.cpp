@@ -3,7 +3,6 @@
 // with one clear message (status 1), and a failed run leaves no result behind.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -33,30 +32,10 @@ constexpr bool kAddressSanitizer = false;
 constexpr bool kAddressSanitizer = false;
 #endif
 
-/// `text` with the first occurrence of `from` replaced; the test fails if there is none.
-std::string Replace(std::string text, const std::string& from, const std::string& to) {
-  const auto at = text.find(from);
-  EXPECT_NE(at, std::string::npos) << from;
-  if (at != std::string::npos) text.replace(at, from.size(), to);
-  return text;
-}
-
 std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
   for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
     text.replace(at, from.size(), to);
   return text;
-}
-
-std::string Quote(const std::string& arg) {
-  std::string quoted = "'";
-  for (char c : arg) {
-    if (c == '\'') {
-      quoted += "'\\''";
-    } else {
-      quoted += c;
-    }
-  }
-  return quoted + "'";
 }
 
 std::size_t Lines(const std::string& text) {
@@ -93,12 +72,6 @@ struct Case {
   std::string message;
 };
 
-struct RunResult {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
 class HostileInput : public ScratchDirTest {
  protected:
   HostileInput() : ScratchDirTest("kartlo-hostile-") {}
@@ -116,15 +89,7 @@ class HostileInput : public ScratchDirTest {
     } else {
       command = "ulimit -v 4000000 && ";
     }
-    command += "timeout 20 " + Quote(KARTLO_BINARY);
-    for (const std::string& a : args) command += " " + Quote(a);
-    command += " >" + Quote(Path("stdout").string()) + " 2>" + Quote(Path("stderr").string());
-    const int raw = std::system(command.c_str());
-    RunResult run;
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    run.out = ReadFile(Path("stdout"));
-    run.err = ReadFile(Path("stderr"));
-    return run;
+    return RunKartlo(command + "timeout 20 ", args);
   }
 
   /// Lays out the case's two inputs and returns their paths.

@@ -45,7 +45,8 @@ std::string DataFile(int rows, bool labels, int bad = -1, const std::string& bad
   return text + "[~Data]\n[~DataSet]\n";
 }
 
-std::string Replace(std::string text, const std::string& from, const std::string& to) {
+/// `text` with the last occurrence of `from` replaced; the test fails if there is none.
+std::string ReplaceLast(std::string text, const std::string& from, const std::string& to) {
   const auto at = text.rfind(from);
   EXPECT_NE(at, std::string::npos) << from;
   if (at != std::string::npos) text.replace(at, from.size(), to);
@@ -128,25 +129,25 @@ TEST_F(RecallRoadTest, FailuresKeepTheOrderOfTheWholeFileRoad) {
     std::string err;  // standard error
   };
   // The third value of every row read as an error value, or as a third input.
-  const std::string partTwo = Replace(DataFile(40000, false), "[ExpectedOutputs = 1]", "[Error = 1]");
+  const std::string partTwo = ReplaceLast(DataFile(40000, false), "[ExpectedOutputs = 1]", "[Error = 1]");
   const std::string wide =
-      Replace(DataFile(40000, false), "[Inputs = 2]\n[ExpectedOutputs = 1]", "[Inputs = 3]");
+      ReplaceLast(DataFile(40000, false), "[Inputs = 2]\n[ExpectedOutputs = 1]", "[Inputs = 3]");
   const Case cases[] = {
       {"a row without a winner in a later block", DataFile(40000, false, 30000, nanRow), "",
        noWinner},
       {"a syntax error after a row without a winner",
-       Replace(DataFile(40000, false, 30000, nanRow), "0.5\n[~Data]", "x\n[~Data]"),
+       ReplaceLast(DataFile(40000, false, 30000, nanRow), "0.5\n[~Data]", "x\n[~Data]"),
        "number-expected\n", ""},
       {"the file ending early after a row without a winner",
        DataFile(40000, false, 30000, nanRow).substr(0, 1000000), "Unexpected end of file\n", ""},
       {"a part 2", partTwo, "", cannotLoad},
       {"a syntax error at the end of a file with a part 2",
-       Replace(partTwo, "[~DataSet]", "[~Data]"), "Unexpected End Tag\n", ""},
+       ReplaceLast(partTwo, "[~DataSet]", "[~Data]"), "Unexpected End Tag\n", ""},
       {"input counts that differ", wide, "",
        "Data set has 3 inputs but the map has 2\nBad Parameter\n"
        "TKohonenNetwork::MapToCoordinates\n"},
       {"a syntax error at the end of a file whose input count differs",
-       Replace(wide, "[~DataSet]", "[~DataSet] x"), "End Tag expected\n", ""},
+       ReplaceLast(wide, "[~DataSet]", "[~DataSet] x"), "End Tag expected\n", ""},
       {"no columns, then a syntax error",
        "[DataSet]\n[Rows = 2]\n[Data]\n[~Data]\n[~DataSet]\n]", "Unexpected ']'\n", ""},
       {"no columns", "[DataSet]\n[Rows = 2]\n[Data]\n[~Data]\n[~DataSet]\n", "",
